@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class QSerialPort;
+
+// The link to the timing device: 9600 baud, 8N1, no flow control, DTR and RTS inactive.
+// Everything runs on the user-interface thread; nothing here ever waits for the line.
+class SerialPort : public QObject
+{
+    Q_OBJECT
+public:
+    explicit SerialPort(QObject* parent = nullptr);
+    ~SerialPort() override;
+
+    int PortNum() const { return m_portNum; }
+    // Refused with "Can't perform this operation while port is open" while open.
+    void setPortNum(int portNum);
+    // The device path for PortNum: <installation folder>/COMn when it exists, else /dev/ttyS<n-1>
+    // (\\.\COMn on Windows).
+    QString DeviceName() const;
+
+    // Raise AppError: "Specified device not found (%s).", "Can't open specified device %s (Error %d, %s)",
+    // "Can't perform this operation while port is open".
+    void OpenPort();
+    // Flushes queued output, drops unread input. Safe inside an OnRxChar handler; no-op when closed.
+    void ClosePort();
+    // Queues text for sending; false (and nothing sent) on a closed port.
+    bool SendText(const QString& text);
+    // Everything received and not read yet; empty when none or closed. Never waits.
+    QString ReadPending();
+    bool isOpen() const;
+
+signals:
+    // New bytes arrived while open; Count is the number waiting. Unread bytes stay pending.
+    void OnRxChar(QObject* Sender, int Count);
+    // A read failure on an open port (the device vanished): reported once, then the port is closed.
+    void portError(const QString& message);
+
+private:
+    // implementation details
+    QSerialPort* m_port = nullptr;
+    int m_portNum = 1;
+};

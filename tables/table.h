@@ -1,0 +1,144 @@
+#pragma once
+
+#include "tables/error.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QVariant>
+#include <QVector>
+
+enum class FieldType { Integer, String, Float, Time };
+
+struct FieldDef
+{
+    QString name;
+    FieldType type = FieldType::String;
+    int size = 0; // strings: maximum length; 20 when 0
+};
+
+struct IndexDef
+{
+    QString name;
+    QString fields; // one field name (';'-separated list allowed)
+    bool primary = false;
+    bool descending = false;
+};
+
+// An in-memory table with fields, indexes, a filter, a cursor with edit/insert/post/cancel,
+// and XML datapacket files. Values are QVariant: int (Integer), QString (String), double (Float),
+// double day fraction (Time); an invalid QVariant is null.
+//
+// Row order: the active index (IndexName or IndexFieldNames) orders the rows; with none, rows keep
+// stored order. Equal keys: an appended row goes after the rows with the same key; a posted row
+// whose key changed goes before the rows with its new key, and the cursor stays on it.
+class Table : public QObject
+{
+    Q_OBJECT
+public:
+    enum class State { Inactive, Browse, Edit, Insert };
+
+    explicit Table(const QString& name = QString(), QObject* parent = nullptr);
+    ~Table() override;
+
+    // Layout
+    void clearFields();
+    void addField(const QString& name, FieldType type, int size = 0);
+    const QList<FieldDef>& fields() const { return m_fields; }
+    int fieldCount() const { return int(m_fields.size()); }
+    int fieldIndex(const QString& name) const; // case-insensitive; -1 when absent
+    int fieldIndexOrThrow(const QString& name) const; // "<table>: Field 'x' not found"
+
+    // Indexes and order
+    void clearIndexes();
+    void addIndex(const IndexDef& index);
+    const QList<IndexDef>& indexes() const { return m_indexes; }
+    void setIndexName(const QString& name); // selects a defined index; clears the index field names
+    QString indexName() const { return m_indexName; }
+    void setIndexFieldNames(const QString& names); // "a;b", ascending, names matched without case
+    QString indexFieldNames() const { return m_indexFieldNames; }
+
+    // Filter: "field = 3" or "field = 'B'"; anything else raises an EngineError when applied.
+    void setFilter(const QString& expression);
+    QString filter() const { return m_filterText; }
+    void setFiltered(bool on);
+    bool filtered() const { return m_filtered; }
+
+    // Life
+    void createTable(); // an empty open table with the defined fields
+    void setFileName(const QString& path);
+    QString fileName() const { return m_fileName; }
+    void open(); // loads layout and rows from fileName()
+    void loadFromFile(const QString& path); // closes, then loads; does not change fileName()
+    void saveToFile(const QString& path = QString()); // XML datapacket, atomic
+    void close(); // writes back to fileName() when opened from it and changed since load or save
+    bool isOpen() const { return m_state != State::Inactive; }
+    State state() const { return m_state; }
+    bool changedSinceSave() const { return m_changed; }
+
+    // Cursor over the visible rows (filter and order applied)
+    void first();
+    void next();
+    void prior();
+    void last();
+    bool eof() const { return m_eof; }
+    bool bof() const { return m_bof; }
+    int recordCount() const; // visible rows
+    int currentRow() const { return m_current; } // visible row, -1 when none
+    void moveTo(int row); // like first/next: posts a modified edit, cancels an unmodified one
+    bool isEmpty() const { return recordCount() == 0; }
+
+    // Editing
+    void edit();
+    void post();
+    void cancel();
+    void insert(); // a new empty row before the current one
+    void append(); // a new empty row at the end
+    void appendRecord(const QVariantList& values); // add and post in one step
+    void deleteRecord();
+    void emptyTable();
+    bool editModified() const { return m_editModified; }
+
+    // Field access on the current row (the edit buffer while editing)
+    QVariant value(const QString& field) const; // null on an empty table
+    void setValue(const QString& field, const QVariant& value); // needs Edit or Insert state
+    QVariant valueAt(int row, int field) const; // visible row, no cursor move
+
+    // Typed reads with the engine's conversion errors,
+    // e.g. "Could not convert variant of type (Null) into type (Integer)".
+    int asInteger(const QString& field) const;
+    QString asString(const QString& field) const;
+    double asFloat(const QString& field) const;
+
+    // Rounding of time values: to the millisecond, as stored.
+    static double roundTime(double dayFraction);
+
+signals:
+    void reset();                  // open, close, load, order, filter, empty, layout
+    void rowChanged(int row);      // values of a visible row changed
+    void rowInserted(int row);     // a visible row appeared at row
+    void rowRemoved(int row);      // a visible row disappeared
+    void rowMoved(int from, int to); // a posted row moved within the order (to = index after removal)
+    void cursorMoved(int row);
+    void stateChanged(Table::State state);
+
+private:
+    struct Row;
+    void checkOpen() const;
+    // ... implementation details
+
+    QString m_name;
+    QList<FieldDef> m_fields;
+    QList<IndexDef> m_indexes;
+    QString m_indexName;
+    QString m_indexFieldNames;
+    QString m_filterText;
+    bool m_filtered = false;
+    QString m_fileName;
+    State m_state = State::Inactive;
+    bool m_changed = false;
+    bool m_editModified = false;
+    bool m_eof = true;
+    bool m_bof = true;
+    int m_current = -1;
+};
