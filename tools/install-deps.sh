@@ -5,7 +5,7 @@ packages=(
     cmake g++ make ninja-build pkg-config
     qt6-base-dev qt6-serialport-dev libqt6serialport6-dev libgl-dev
     libpulse-dev
-    xvfb xauth imagemagick poppler-utils fonts-dejavu-core
+    xvfb xauth imagemagick poppler-utils fonts-dejavu-core fonts-urw-base35
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,45 @@
+#include "competitors/concorrenti.h"
+
+#include "tables/table.h"
+#include "tables/tablemodel.h"
+#include "widgets/controls.h"
+#include "widgets/datagrid.h"
+#include "widgets/navigator.h"
+
+#include <QAction>
+#include <QHeaderView>
+#include <QCheckBox>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+
+TFrm_concorrenti* Frm_concorrenti = nullptr;
+
+TFrm_concorrenti::TFrm_concorrenti()
+    : Form(QStringLiteral("Frm_concorrenti"), QStringLiteral("Inserimento concorrenti"))
+{
+    menuBar()->setObjectName(QStringLiteral("MainMenu1"));
+    QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
+    file->setObjectName(QStringLiteral("File1"));
+    Exit1 = file->addAction(QStringLiteral("Exit"));
+    Exit1->setObjectName(QStringLiteral("Exit1"));
+
+    CDS_lista_conc = new Table(QStringLiteral("CDS_lista_conc"), this);
+    DS_lista_conc = new TableModel(CDS_lista_conc, this);
+    DS_lista_conc->setObjectName(QStringLiteral("DS_lista_conc"));
+
+    QWidget* c = client();
+    DBNavigator1 = place(new DBNavigator(c), QStringLiteral("DBNavigator1"), 24, 8, 240, 25);
+    DBNavigator1->setDataSource(DS_lista_conc);
+    DBGrid1 = place(new DataGrid(c), QStringLiteral("DBGrid1"), 24, 40, 473, 209);
+    DBGrid1->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    Button2 = place(new QPushButton(QStringLiteral("Esci"), c), QStringLiteral("Button2"), 24, 280, 89, 33);
+    Ckb_ordina = place(new QCheckBox(QStringLiteral("ordinati alfabeticamente"), c), QStringLiteral("Ckb_ordina"), 176,
+                       288, 169, 17);
+    Button1 = place(new QPushButton(QStringLiteral("Reset"), c), QStringLiteral("Button1"), 408, 280, 89, 33);
+
+    setBorder(Border::Fixed);
+    setStayOnTop(true);
+    setClientSize(527, 333);
+    setFocusProxy(DBGrid1);
+}

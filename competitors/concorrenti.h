@@ -1,0 +1,30 @@
+#pragma once
+
+#include "widgets/form.h"
+
+class QAction;
+class QCheckBox;
+class QPushButton;
+class DataGrid;
+class DBNavigator;
+class Table;
+class TableModel;
+
+// The competitor list window: name, frequency and group of every competitor.
+class TFrm_concorrenti : public Form
+{
+    Q_OBJECT
+public:
+    TFrm_concorrenti();
+
+    QAction* Exit1;
+    DBNavigator* DBNavigator1;
+    DataGrid* DBGrid1;
+    QPushButton* Button2;
+    QCheckBox* Ckb_ordina;
+    QPushButton* Button1;
+    Table* CDS_lista_conc;
+    TableModel* DS_lista_conc;
+};
+
+extern TFrm_concorrenti* Frm_concorrenti;

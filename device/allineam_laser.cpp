@@ -1,0 +1,28 @@
+#include "device/allineam_laser.h"
+
+#include "device/serialport.h"
+#include "race/gestione_gare.h"
+#include "widgets/controls.h"
+#include "widgets/guard.h"
+
+#include <QPushButton>
+
+TForm_All_Laser* Form_All_Laser = nullptr;
+
+TForm_All_Laser::TForm_All_Laser() : Form(QStringLiteral("Form_All_Laser"), QStringLiteral("Fine Allineamento Laser"))
+{
+    Button1 = place(new QPushButton(QStringLiteral("Termina Controllo Allineamento"), client()),
+                    QStringLiteral("Button1"), 12, 24, 189, 41);
+    setBorder(Border::Dialog, false);
+    setStayOnTop(true);
+    setOuterSize(221, 122);
+    move(265, 242);
+    connectHandler(Button1, &QPushButton::clicked, this, &TForm_All_Laser::Button1Click);
+}
+
+void TForm_All_Laser::Button1Click()
+{
+    Gestione_gare->VaComm1->SendText(QStringLiteral("W"));
+    Gestione_gare->VaComm1->ClosePort();
+    close();
+}

@@ -1,0 +1,189 @@
+#pragma once
+
+#include "widgets/form.h"
+
+#include <QString>
+
+#include <array>
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QTimer;
+class DataGrid;
+class DblClickLabel;
+class Memo;
+class SerialPort;
+class Shape;
+class Table;
+class TableModel;
+
+// Per-channel timing state, indexed by channel 1..5 (index 0 unused).
+template <typename T>
+using PerChannel = std::array<T, 6>;
+
+// The race window: the menu, the grid of the race table, the race clock, the port to the timing
+// device, the competition tables and the race state shared with the other windows.
+class TGestione_gare : public Form
+{
+    Q_OBJECT
+public:
+    TGestione_gare();
+    ~TGestione_gare() override;
+
+    // Creation handler (start-up state).
+    void FormCreate();
+
+    // Menu actions of the race window itself.
+    void abilitomenQualifiche1Click();
+    void Impostazfinali1Click();
+    void Exit1Click();
+    // Menu items that show another window.
+    void Impostazioni1Click();
+    void Impostazionetempominimo1Click();
+    void Verificadatiseriale1Click();
+    void Inserimento1Click();
+    void Crea1Click();
+    void ScegliBatteria1Click();
+    void About1Click();
+
+    // Passage processing
+    void GestioneQualifiche();
+    void GestioneFinali();
+    void Aggiorno_CDS_Gara();
+    void Aggiorno_CDS_Gara_Finali();
+    void CalcoloInizioGiro();
+    void GestioneUltimoPassaggio();
+    void Imposta_Nr_Batteria();
+
+    // Lap-time calculations on the current row of the race table, which is in edit state.
+    void CalcoloTempoSGiro();
+    void CalcoloTempoSGiroQualifiche();
+    void CalcoloTempoSGiroFinali();
+    void CalcoloTempoMigl();
+    void CalcoloTempoMiglQualifiche();
+    void CalcoloTempoMiglFinali();
+    void CalcoloTempoTot();
+
+    // The race mode: qualifications win when both flags are set.
+    bool qualificationsRunning() const;
+    bool finalsRunning() const;
+
+    // Serial link (device/): reception, dialogue check, laser alignment.
+    void VaComm1RxChar();
+    void Inizio_Imposta_Cnt_Dialogo_Seriale();
+    void Cnt_Dialogo_Seriale();
+    void Fine_Imposta_Cnt_Dialogo_Seriale();
+    void TimerDialogoComTimer();
+    void Verificadialogoseriale1Click();
+    void Lbl_CommDblClick();
+    void Allineamentolaser1Click();
+    void VaComm1PortError(const QString& message);
+
+    // Settings readers (settings/)
+    void GestiscoFileIni_Comm();
+    void GestiscoFileIni_tempo_min();
+
+    // Every table of every window that was opened from its file writes itself back when changed.
+    static void closeAllTables();
+
+    // Controls
+    DataGrid* DBGr_sit_conc;
+    QList<QLabel*> positionLabels;
+    QLabel* Label1;
+    QLineEdit* Ed_Durata_Gara;
+    QLabel* Label4;
+    QLabel* Label2;
+    Memo* Mem_qual_da_fare;
+    QLabel* Label3;
+    Memo* Mem_Qualif_fatte;
+    QPushButton* Bitb_Start;
+    QPushButton* Bitb_Stop;
+    QPushButton* Btn_Fine_Manche;
+    QLineEdit* Ed_Qual_da_fare;
+    QLineEdit* Ed_Nr_Batterie;
+    QLineEdit* Ed_Finali_Fatte;
+    QLabel* Label21;
+    DblClickLabel* Lbl_Comm;
+    Shape* Sh_Ok_Com;
+    QLabel* Image1;
+    QTimer* Timer1;
+    QTimer* TimerDialogoCom;
+    SerialPort* VaComm1;
+
+    // Tables and their data sources
+    Table* CDS_Gara;
+    Table* CDS_sit_conc;
+    Table* CDS_Batterie;
+    Table* CDS_Finali;
+    TableModel* DS_Gara;
+    TableModel* DS_sit_conc;
+    TableModel* DS_Batterie;
+    TableModel* DS_Finali;
+
+    // Menu
+    QMenu* File1;
+    QAction* Impostazioni1;
+    QAction* Impostazionetempominimo1;
+    QAction* abilitomenQualifiche1;
+    QAction* Impostazfinali1;
+    QMenu* Utilit1;
+    QAction* Allineamentolaser1;
+    QAction* Verificadialogoseriale1;
+    QAction* Verificadatiseriale1;
+    QAction* Exit1;
+    QMenu* Concorrenti1;
+    QAction* Inserimento1;
+    QMenu* Batterie1;
+    QAction* Crea1;
+    QMenu* Qualifiche1;
+    QAction* CreaNuoveQualifiche1;
+    QAction* StampaBatterie1;
+    QAction* ScegliBatteria1;
+    QAction* VisualizzarisultatiQualifiche1;
+    QAction* Stampaqualifiche1;
+    QMenu* Finali1;
+    QAction* EstraiFinalisti1;
+    QAction* Visualizzarisultatifinali1;
+    QAction* Stampareportfinali1;
+    QMenu* Help1;
+    QAction* Help2;
+    QAction* About1;
+
+    // Race state (times are day fractions)
+    PerChannel<double> lastPassageTime{};
+    PerChannel<double> lapStartTime{};
+    PerChannel<bool> awaitingFirstPassage{};
+    PerChannel<bool> channelFinished{};
+    int currentChannel = 0;
+    int lapCount = 0;
+    QString receivedText;
+    int currentHeat = 0;
+    double raceDuration = 0;
+    double remainingTime = 0;
+    double elapsedRaceTime = 0;
+    double minLapTime = 0;
+    bool timeUp = false;
+    bool oneMinuteWarned = false;
+    int heatsRunInRound = 0;
+    int heatCount = 0;
+    int qualificationsDone = 0;
+    int heatsTextLength = 0;
+    int roundsTextLength = 0;
+    bool dialogueCheckActive = false;
+    QString currentFinal;
+    int currentFinalIndex = 0;
+    QString settingsPath;
+
+protected:
+    void FormClose() override;
+
+private:
+    void createControls();
+    void createMenu();
+    void connectHandlers();
+};
+
+extern TGestione_gare* Gestione_gare;

@@ -1,0 +1,90 @@
+#include "settings/settingsfile.h"
+#include "tables/error.h"
+#include "tests/support/testfolders.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTest>
+
+// The settings file: its exact bytes, the reading algorithm and failed saves.
+class TestSettingsFile : public QObject
+{
+    Q_OBJECT
+private slots:
+    void exactBytes();
+    void readValue_data();
+    void readValue();
+    void failedSavesKeepTheOldFile();
+};
+
+void TestSettingsFile::exactBytes()
+{
+    TestFolders folders;
+    const QString path = folders.install() + settingsfile::fileName;
+    settingsfile::write(path, 1, 5);
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("[settings]\r\nCom\r\n1\r\nTmin\r\n5\r\n"));
+    QCOMPARE(settingsfile::contents(-2, 12), QByteArray("[settings]\r\nCom\r\n-2\r\nTmin\r\n12\r\n"));
+}
+
+void TestSettingsFile::readValue_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("com");
+    QTest::addColumn<QString>("tmin");
+
+    QTest::newRow("as written") << QByteArray("[settings]\r\nCom\r\n2\r\nTmin\r\n5\r\n") << "2" << "5";
+    QTest::newRow("unix line ends") << QByteArray("[settings]\nCom\n2\nTmin\n7\n") << "2" << "7";
+    QTest::newRow("no final line end") << QByteArray("[settings]\r\nCom\r\n1\r\nTmin\r\n9") << "1" << "9";
+    QTest::newRow("first line is skipped even when it is a key")
+        << QByteArray("Com\r\n3\r\nCom\r\n4\r\nTmin\r\n5\r\n") << "4" << "5";
+    QTest::newRow("key case as written") << QByteArray("[settings]\r\ncom\r\n2\r\nTmin\r\n5\r\n") << "" << "5";
+    // The search stops at an empty line; the value is then the line after it.
+    QTest::newRow("empty line stops the search")
+        << QByteArray("[settings]\r\n\r\n8\r\nCom\r\n2\r\nTmin\r\n5\r\n") << "8" << "8";
+    QTest::newRow("missing key at end of file") << QByteArray("[settings]\r\nCom\r\n2\r\n") << "2" << "";
+    QTest::newRow("empty file") << QByteArray() << "" << "";
+}
+
+void TestSettingsFile::readValue()
+{
+    QFETCH(QByteArray, content);
+    TestFolders folders;
+    const QString path = folders.install() + settingsfile::fileName;
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(content);
+    f.close();
+    QCOMPARE(settingsfile::readValue(path, settingsfile::comKey), QFETCH(QString, com));
+    QCOMPARE(settingsfile::readValue(path, settingsfile::tminKey), QFETCH(QString, tmin));
+}
+
+void TestSettingsFile::failedSavesKeepTheOldFile()
+{
+    TestFolders folders;
+    try {
+        settingsfile::write(folders.install() + QStringLiteral("missing/") + settingsfile::fileName, 1, 5);
+        QFAIL("saved into a missing folder");
+    } catch (const IoError& e) {
+        QCOMPARE(e.message(), QStringLiteral("Invalid filename"));
+    }
+
+    const QString path = folders.install() + settingsfile::fileName;
+    settingsfile::write(path, 2, 5);
+    QFile::setPermissions(path, QFile::ReadOwner);
+    if (QFileInfo(path).isWritable())
+        QSKIP("running with rights that ignore read-only files");
+    try {
+        settingsfile::write(path, 1, 9);
+        QFAIL("overwrote a read-only file");
+    } catch (const IoError& e) {
+        QCOMPARE(e.message(), QStringLiteral("File access denied"));
+    }
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), settingsfile::contents(2, 5));
+}
+
+QTEST_GUILESS_MAIN(TestSettingsFile)
+#include "test_settingsfile.moc"

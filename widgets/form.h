@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QMainWindow>
+
+// Base of the program's windows: one instance each, created hidden at start-up, shown modeless,
+// controls placed at fixed positions in the client area. FormShow runs when the window passes from
+// hidden to shown, FormClose whenever it closes (a close whose FormClose fails is refused, so the
+// window stays open); both run through the handler guard.
+class Form : public QMainWindow
+{
+    Q_OBJECT
+public:
+    enum class Border { Fixed, Sizeable, Tool, SizeableTool, Dialog, None };
+
+    Form(const QString& name, const QString& caption, QWidget* parent = nullptr);
+
+    QWidget* client() const { return m_client; }
+    void setClientSize(int width, int height);
+    void setOuterSize(int width, int height);
+    void setBorder(Border border, bool closeBox = true);
+    void setStayOnTop(bool onTop);
+
+    // Shows the window, or brings it to the front when it is already shown.
+    void showForm();
+
+protected:
+    virtual void FormShow() {}
+    virtual void FormClose() {}
+
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void applyFlags();
+
+    QWidget* m_client;
+    Border m_border = Border::Fixed;
+    bool m_closeBox = true;
+    bool m_onTop = false;
+};
