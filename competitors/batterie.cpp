@@ -1,6 +1,11 @@
 #include "competitors/batterie.h"
 
+#include "competitors/lista_batterie.h"
+#include "race/gestione_gare.h"
+#include "tables/convert.h"
 #include "widgets/controls.h"
+#include "widgets/dialogs.h"
+#include "widgets/guard.h"
 
 #include <QAction>
 #include <QMenu>
@@ -37,4 +42,38 @@ TForm_batterie::TForm_batterie() : Form(QStringLiteral("Form_batterie"), QString
     setBorder(Border::Tool);
     setStayOnTop(true);
     setClientSize(242, 193);
+
+    connectHandler(Button2, &QPushButton::clicked, this, &TForm_batterie::Button2Click);
+    connectHandler(Button1, &QPushButton::clicked, this, &TForm_batterie::Button1Click);
+    connectHandler(Exit1, &QAction::triggered, this, &TForm_batterie::Exit1Click);
+}
+
+void TForm_batterie::Button2Click()
+{
+    // Later fields are not read once one fails.
+    for (QLineEdit* field : {Lbe_Nr_Qualif, Lbe_nr_conc_batt, Lbe_Durata_Qualif}) {
+        if (convert::strToInt(field->text()) < 1) {
+            dialogs::message(QStringLiteral(
+                "Campo nr. qualifiche, Durata qualifiche o nr. concorrenti non può essere inferiore a 1"));
+            return;
+        }
+    }
+    // Showing a hidden generated-heats window generates the heats before this goes on; an error
+    // there is shown and the rest still runs.
+    Frm_lista_batterie->showForm();
+    Gestione_gare->CreaNuoveQualifiche1->setEnabled(true);
+    Gestione_gare->Mem_Qualif_fatte->setText(QString());
+    Gestione_gare->heatsRunInRound = 0;
+    close();
+}
+
+void TForm_batterie::Button1Click()
+{
+    close();
+}
+
+void TForm_batterie::Exit1Click()
+{
+    Gestione_gare->CreaNuoveQualifiche1->setEnabled(true);
+    close();
 }

@@ -14,6 +14,10 @@ class TForm_batterie : public Form
 public:
     TForm_batterie();
 
+    void Button2Click();
+    void Button1Click();
+    void Exit1Click();
+
     QLineEdit* Lbe_nr_conc_batt;
     QLineEdit* Lbe_Nr_Qualif;
     QLineEdit* Lbe_Durata_Qualif;

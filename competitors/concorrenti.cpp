@@ -1,9 +1,13 @@
 #include "competitors/concorrenti.h"
 
+#include "race/gestione_gare.h"
+#include "tables/layouts.h"
+#include "tables/paths.h"
 #include "tables/table.h"
 #include "tables/tablemodel.h"
 #include "widgets/controls.h"
 #include "widgets/datagrid.h"
+#include "widgets/guard.h"
 #include "widgets/navigator.h"
 
 #include <QAction>
@@ -42,4 +46,62 @@ TFrm_concorrenti::TFrm_concorrenti()
     setStayOnTop(true);
     setClientSize(527, 333);
     setFocusProxy(DBGrid1);
+
+    DBGrid1->setDataSource(DS_lista_conc);
+    connectHandler(Ckb_ordina, &QCheckBox::clicked, this, &TFrm_concorrenti::Ckb_ordinaClick);
+    connectHandler(Button1, &QPushButton::clicked, this, &TFrm_concorrenti::Button1Click);
+    connectHandler(Button2, &QPushButton::clicked, this, &TFrm_concorrenti::Button2Click);
+    connectHandler(Exit1, &QAction::triggered, this, &TFrm_concorrenti::Exit1Click);
+}
+
+void TFrm_concorrenti::FormShow()
+{
+    const QString path = paths::programFile(layouts::competitorListFile);
+    if (paths::fileExists(path)) {
+        CDS_lista_conc->setFileName(path);
+        CDS_lista_conc->open();
+    } else {
+        layouts::defineCompetitorList(*CDS_lista_conc);
+        CDS_lista_conc->createTable();
+    }
+    DBGrid1->setDataSource(DS_lista_conc);
+    DBGrid1->setFocus();
+}
+
+void TFrm_concorrenti::Ckb_ordinaClick()
+{
+    CDS_lista_conc->setIndexFieldNames(Ckb_ordina->isChecked() ? layouts::concorrente : QString());
+}
+
+void TFrm_concorrenti::Button1Click()
+{
+    paths::removeFile(paths::programFile(layouts::competitorListFile));
+    CDS_lista_conc->emptyTable();
+    Gestione_gare->Crea1->setEnabled(false);
+}
+
+void TFrm_concorrenti::Button2Click()
+{
+    close();
+}
+
+void TFrm_concorrenti::Exit1Click()
+{
+    close();
+}
+
+void TFrm_concorrenti::FormClose()
+{
+    SalvoFileListaConc();
+}
+
+void TFrm_concorrenti::SalvoFileListaConc()
+{
+    // A list file that could not be read left the table closed: it is never overwritten by an
+    // empty table, and the window can still be closed.
+    if (!CDS_lista_conc->isOpen())
+        return;
+    CDS_lista_conc->saveToFile(paths::programFile(layouts::competitorListFile));
+    CDS_lista_conc->close();
+    Gestione_gare->Crea1->setEnabled(true);
 }

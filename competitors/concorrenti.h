@@ -17,6 +17,12 @@ class TFrm_concorrenti : public Form
 public:
     TFrm_concorrenti();
 
+    void Ckb_ordinaClick();
+    void Button1Click();
+    void Button2Click();
+    void Exit1Click();
+    void SalvoFileListaConc();
+
     QAction* Exit1;
     DBNavigator* DBNavigator1;
     DataGrid* DBGrid1;
@@ -25,6 +31,10 @@ public:
     QPushButton* Button1;
     Table* CDS_lista_conc;
     TableModel* DS_lista_conc;
+
+protected:
+    void FormShow() override;
+    void FormClose() override;
 };
 
 extern TFrm_concorrenti* Frm_concorrenti;

@@ -15,6 +15,12 @@ class TFrm_lista_batterie : public Form
 public:
     TFrm_lista_batterie();
 
+    void Button1Click();
+    void Exut1Click();
+    void Chiudo_Lista_Batterie();
+    // Arms channels 1..N for a qualification heat, N being the heat size.
+    void ImpostoVarMacch();
+
     DataGrid* DBG_batterie;
     QPushButton* Button1;
     QAction* Exut1;
@@ -24,6 +30,7 @@ public:
     TableModel* DS_Batterie;
 
 protected:
+    void FormShow() override;
     void resizeEvent(QResizeEvent* event) override;
 };
 

@@ -1,7 +1,12 @@
 #include "device/semaforo.h"
 
+#include "device/serialport.h"
 #include "device/wavplayer.h"
+#include "race/gestione_gare.h"
 #include "widgets/controls.h"
+#include "widgets/guard.h"
+
+#include <QPushButton>
 
 #include <QTimer>
 
@@ -19,6 +24,7 @@ TForm_Semaforo::TForm_Semaforo() : Form(QStringLiteral("Form_Semaforo"), QString
     Timer_Semaforo->setInterval(1000);
     MediaPlayer1 = new WavPlayer(this);
     MediaPlayer1->setObjectName(QStringLiteral("MediaPlayer1"));
+    connectHandler(Timer_Semaforo, &QTimer::timeout, this, &TForm_Semaforo::Timer_SemaforoTimer);
 
     setBorder(Border::None);
     setStayOnTop(true);
@@ -26,9 +32,68 @@ TForm_Semaforo::TForm_Semaforo() : Form(QStringLiteral("Form_Semaforo"), QString
     move(59, 232);
 }
 
+namespace {
+const QColor red(255, 0, 0);
+const QColor green(0, 255, 0);
+} // namespace
+
+void TForm_Semaforo::paintAllRed()
+{
+    for (Shape* s : {Sh_sem1, Sh_sem2, Sh_sem3, Sh_sem4})
+        s->setBrushColor(red);
+}
+
 void TForm_Semaforo::FormCreate()
 {
     Timer_Semaforo->stop();
-    for (Shape* s : {Sh_sem1, Sh_sem2, Sh_sem3, Sh_sem4})
-        s->setBrushColor(QColor(255, 0, 0));
+    paintAllRed();
+}
+
+void TForm_Semaforo::FormShow()
+{
+    lightCountdown = 8;
+    Timer_Semaforo->start();
+    // When the port cannot be opened the error is shown and the countdown still runs.
+    Gestione_gare->VaComm1->OpenPort();
+    Gestione_gare->VaComm1->SendText(QStringLiteral("R"));
+}
+
+void TForm_Semaforo::Timer_SemaforoTimer()
+{
+    SerialPort* port = Gestione_gare->VaComm1;
+    lightCountdown -= 1;
+    switch (lightCountdown) {
+    case 5:
+        Sh_sem4->setBrushColor(green);
+        port->SendText(QStringLiteral("4"));
+        break;
+    case 4:
+        Sh_sem3->setBrushColor(green);
+        port->SendText(QStringLiteral("3"));
+        break;
+    case 3:
+        Sh_sem2->setBrushColor(green);
+        port->SendText(QStringLiteral("2"));
+        break;
+    case 2:
+        Sh_sem1->setBrushColor(green);
+        port->SendText(QStringLiteral("1"));
+        break;
+    case 1:
+        // The start signal: the race clock runs from here, its first tick one second later.
+        port->SendText(QStringLiteral("Y"));
+        Timer_Semaforo->stop();
+        port->SendText(QStringLiteral("E"));
+        Gestione_gare->Timer1->start();
+        close();
+        paintAllRed();
+        break;
+    default:
+        break;
+    }
+}
+
+void TForm_Semaforo::FormClose()
+{
+    Gestione_gare->Bitb_Start->setEnabled(false);
 }

@@ -13,6 +13,7 @@ class TForm_Semaforo : public Form
 public:
     TForm_Semaforo();
     void FormCreate();
+    void Timer_SemaforoTimer();
 
     Shape* Sh_sem1;
     Shape* Sh_sem2;
@@ -21,6 +22,13 @@ public:
     QTimer* Timer_Semaforo;
     int lightCountdown = 0;
     WavPlayer* MediaPlayer1;
+
+protected:
+    void FormShow() override;
+    void FormClose() override;
+
+private:
+    void paintAllRed();
 };
 
 extern TForm_Semaforo* Form_Semaforo;

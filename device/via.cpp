@@ -1,6 +1,8 @@
 #include "device/via.h"
 
+#include "device/semaforo.h"
 #include "widgets/controls.h"
+#include "widgets/guard.h"
 
 #include <QPushButton>
 
@@ -14,4 +16,11 @@ TForm_Via::TForm_Via() : Form(QStringLiteral("Form_Via"), QStringLiteral("Pornti
     setStayOnTop(true);
     setOuterSize(142, 98);
     move(209, 381);
+    connectHandler(Btn_ProntiVia, &QPushButton::clicked, this, &TForm_Via::Btn_ProntiViaClick);
+}
+
+void TForm_Via::Btn_ProntiViaClick()
+{
+    Form_Semaforo->showForm();
+    close();
 }

@@ -10,6 +10,7 @@ class TForm_Via : public Form
     Q_OBJECT
 public:
     TForm_Via();
+    void Btn_ProntiViaClick();
 
     QPushButton* Btn_ProntiVia;
 };

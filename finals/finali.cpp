@@ -1,6 +1,16 @@
 #include "finals/finali.h"
 
+#include "finals/distribution.h"
+#include "race/gestione_gare.h"
+#include "tables/convert.h"
+#include "tables/layouts.h"
+#include "tables/paths.h"
+#include "tables/table.h"
+#include "tables/timetext.h"
 #include "widgets/controls.h"
+#include "widgets/guard.h"
+
+#include <QLabel>
 
 #include <QAction>
 #include <QCheckBox>
@@ -35,4 +45,114 @@ TForm_Finali::TForm_Finali() : Form(QStringLiteral("Form_Finali"), QStringLitera
     setBorder(Border::Fixed);
     setStayOnTop(true);
     setClientSize(201, 189);
+
+    connectHandler(Button1, &QPushButton::clicked, this, &TForm_Finali::Button1Click);
+    connectHandler(Exit1, &QAction::triggered, this, &TForm_Finali::Exit1Click);
+}
+
+void TForm_Finali::Button1Click()
+{
+    Chiudo();
+}
+
+void TForm_Finali::Exit1Click()
+{
+    Chiudo();
+}
+
+void TForm_Finali::Chiudo()
+{
+    TGestione_gare* g = Gestione_gare;
+    // Both texts are checked before anything is appended, so a refused text never doubles the finalists.
+    convert::strToInt(Lbe_Nr_Conc_Finale->text());
+    convert::wholeNumberDuration(Lbe_Nr_Min_Finale->text(), timetext::minuteScale);
+    // 1. to 3.
+    g->CDS_Gara->setFiltered(false);
+    g->currentFinal.clear();
+    Carico_Conc_Finali();
+    // 4. The number of finals: the highest letter loaded, whatever order the table is in.
+    Table& finals = *g->CDS_Finali;
+    QString highest;
+    for (finals.first(); !finals.eof(); finals.next()) {
+        const QString letter = finals.value(layouts::finale).toString();
+        if (letter > highest)
+            highest = letter;
+    }
+    if (highest.isEmpty()) {
+        finals.last();
+        highest = finals.asString(layouts::finale); // no finalist: the engine's conversion error
+    }
+    g->currentFinal = highest;
+    g->Trasforma_Finale();
+    g->Ed_Finali_Fatte->setText(QString::number(g->currentFinalIndex));
+    // 5. The first final started is chosen afresh.
+    g->currentFinal.clear();
+    // 6.
+    finalsActive = true;
+    close();
+}
+
+void TForm_Finali::Carico_Conc_Finali()
+{
+    if (Chb_Finale_Singola_SN->isChecked())
+        Carico_Conc_Finali_Solo_Una();
+    else
+        Carico_Conc_Finali_Tutti();
+    Carico_Parte_Comune();
+}
+
+void TForm_Finali::Carico_Parte_Comune()
+{
+    TGestione_gare* g = Gestione_gare;
+    const QString blank = QStringLiteral(" ");
+    g->Label3->setText(blank);
+    g->Mem_qual_da_fare->setText(blank);
+    g->Label2->setText(blank);
+    g->Mem_Qualif_fatte->setText(blank);
+    const double duration = convert::wholeNumberDuration(Lbe_Nr_Min_Finale->text(), timetext::minuteScale);
+    g->remainingTime = duration;
+    g->raceDuration = duration;
+    g->showRemainingTime();
+    g->CDS_Gara->close();
+    g->Bitb_Stop->setEnabled(false);
+    finalsActive = true;
+    g->CDS_Finali->saveToFile(paths::programFile(layouts::finalsFile));
+}
+
+void TForm_Finali::Carico_Conc_Finali_Solo_Una()
+{
+    appendFinalists(true);
+}
+
+void TForm_Finali::Carico_Conc_Finali_Tutti()
+{
+    appendFinalists(false);
+}
+
+void TForm_Finali::appendFinalists(bool singleFinal)
+{
+    TGestione_gare* g = Gestione_gare;
+    const int perFinal = convert::strToInt(Lbe_Nr_Conc_Finale->text());
+    Table& ranking = *g->CDS_Gara;
+    layouts::orderByRanking(ranking);
+    ranking.first();
+    // A single final reads only the names it takes.
+    QStringList names;
+    for (; !ranking.eof() && (!singleFinal || names.size() < perFinal); ranking.next())
+        names.append(ranking.asString(layouts::nomeConc));
+    const QList<FinalistRow> rows = distributeFinalists(names, perFinal, singleFinal);
+    for (const FinalistRow& row : rows)
+        g->CDS_Finali->appendRecord({row.number, row.letter, row.name, 0, QVariant(), QVariant(), QVariant()});
+    // The window's final number and letter end where the loading left them.
+    finalNumber = 1;
+    TrasformaFinale();
+    if (!singleFinal && perFinal > 0) {
+        finalNumber += int(rows.size()) / perFinal;
+        TrasformaFinale();
+    }
+}
+
+void TForm_Finali::TrasformaFinale()
+{
+    finalLetter(finalNumber, finalLetterText);
 }

@@ -15,6 +15,15 @@ class TForm_Finali : public Form
 public:
     TForm_Finali();
 
+    void Button1Click();
+    void Exit1Click();
+    void Chiudo();
+    void Carico_Conc_Finali();
+    void Carico_Parte_Comune();
+    void Carico_Conc_Finali_Solo_Una();
+    void Carico_Conc_Finali_Tutti();
+    void TrasformaFinale();
+
     QLineEdit* Lbe_Nr_Conc_Finale;
     UpDown* UpDown1;
     QLineEdit* Lbe_Nr_Min_Finale;
@@ -24,6 +33,11 @@ public:
     QAction* Exit1;
 
     bool finalsActive = false;
+    int finalNumber = 0;
+    QString finalLetterText;
+
+private:
+    void appendFinalists(bool singleFinal);
 };
 
 extern TForm_Finali* Form_Finali;

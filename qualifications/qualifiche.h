@@ -14,6 +14,11 @@ class TForm_Qualifica : public Form
 public:
     TForm_Qualifica();
 
+    void Button1Click();
+    void Exit1Click();
+    // Opens "sit_conc.xml" as the race table when it exists.
+    void Apro_CDS();
+
     QLineEdit* Lbe_Nr_Bat_Qual;
     UpDown* UpDown1;
     QPushButton* Button1;
@@ -21,6 +26,13 @@ public:
 
     bool qualificationsActive = false;
     QString heatFilter;
+
+protected:
+    void FormShow() override;
+    void FormClose() override;
+
+private:
+    void showHeat(bool defaultToFirst);
 };
 
 extern TForm_Qualifica* Form_Qualifica;

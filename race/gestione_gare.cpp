@@ -213,6 +213,16 @@ void TGestione_gare::connectHandlers()
     connectHandler(Crea1, &QAction::triggered, this, &TGestione_gare::Crea1Click);
     connectHandler(ScegliBatteria1, &QAction::triggered, this, &TGestione_gare::ScegliBatteria1Click);
     connectHandler(About1, &QAction::triggered, this, &TGestione_gare::About1Click);
+    connectHandler(Bitb_Start, &QPushButton::clicked, this, &TGestione_gare::Bitb_StartClick);
+    connectHandler(Bitb_Stop, &QPushButton::clicked, this, &TGestione_gare::Bitb_StopClick);
+    connectHandler(Btn_Fine_Manche, &QPushButton::clicked, this, &TGestione_gare::Btn_Fine_MancheClick);
+    connectHandler(Timer1, &QTimer::timeout, this, &TGestione_gare::Timer1Timer);
+    connectHandler(CreaNuoveQualifiche1, &QAction::triggered, this, &TGestione_gare::CreaNuoveQualifiche1Click);
+    connectHandler(VisualizzarisultatiQualifiche1, &QAction::triggered, this,
+                   &TGestione_gare::VisualizzarisultatiQualifiche1Click);
+    connectHandler(EstraiFinalisti1, &QAction::triggered, this, &TGestione_gare::EstraiFinalisti1Click);
+    connectHandler(Visualizzarisultatifinali1, &QAction::triggered, this,
+                   &TGestione_gare::Visualizzarisultatifinali1Click);
     connectHandler(Verificadialogoseriale1, &QAction::triggered, this, &TGestione_gare::Verificadialogoseriale1Click);
     connectHandler(Allineamentolaser1, &QAction::triggered, this, &TGestione_gare::Allineamentolaser1Click);
     connectHandler(Lbl_Comm, &DblClickLabel::doubleClicked, this, &TGestione_gare::Lbl_CommDblClick);

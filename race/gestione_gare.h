@@ -49,6 +49,37 @@ public:
     void ScegliBatteria1Click();
     void About1Click();
 
+    // Race clock
+    void Bitb_StartClick();
+    void Bitb_StopClick();
+    void Btn_Fine_MancheClick();
+    void Timer1Timer();
+    void FineQualifiche();
+    void FineFinali();
+    void GestioneTempo();
+    void ForzoVarFinito();
+    void ForzoVarFinito_Finali();
+    void showRemainingTime();
+    // Standings of the final the finals table shows, written into "posiz.".
+    void OrdinaStessiGirixTempo();
+
+    // Qualifications (qualifications/) and finals (finals/)
+    void CreaNuoveQualifiche1Click();
+    void CreaQualif();
+    void VisualizzarisultatiQualifiche1Click();
+    void setQualificationLabels();
+    void EstraiFinalisti1Click();
+    void CreaFinali();
+    void ApriFinali();
+    void Visualizzarisultatifinali1Click();
+    void Preparo_Gestione_Qualifiche();
+    void ProponiBatteria();
+    void Preparo_Gestione_Finali();
+    void ProponiFinali();
+    void Elabora_Finale();
+    void Trasforma_Finale();
+    void ImpostoVarMacch_Finali();
+
     // Passage processing
     void GestioneQualifiche();
     void GestioneFinali();

@@ -1,10 +1,12 @@
 #include "race/stop.h"
 
+#include "race/gestione_gare.h"
 #include "race/logo.h"
 #include "widgets/controls.h"
 #include "widgets/fonts.h"
 
 #include <QLabel>
+#include <QPushButton>
 
 TFormStop* FormStop = nullptr;
 
@@ -23,4 +25,10 @@ TFormStop::TFormStop() : Form(QStringLiteral("FormStop"), QStringLiteral("STOP")
     setBorder(Border::Dialog);
     setStayOnTop(true);
     setClientSize(Label1->width() + 150, 96);
+}
+
+void TFormStop::FormShow()
+{
+    Gestione_gare->Bitb_Start->setEnabled(true);
+    Gestione_gare->Bitb_Stop->setEnabled(false);
 }

@@ -13,6 +13,10 @@ public:
 
     QLabel* Label1;
     QLabel* Image1;
+
+protected:
+    // Runs only when the window passes from hidden to shown.
+    void FormShow() override;
 };
 
 extern TFormStop* FormStop;

@@ -2,8 +2,8 @@
 
 #include "widgets/form.h"
 
-class QLineEdit;
 class QPushButton;
+class ExitEdit;
 class UpDown;
 
 // The port chooser.
@@ -13,8 +13,13 @@ class TForm_Scelta_Comm : public Form
 public:
     TForm_Scelta_Comm();
     void FormCreate();
+    void Ed_CommChange();
+    void Ed_CommExit();
+    void Button1Click();
+    // Rewrites the settings file from the port field and the minimum lap time field.
+    void SalvoDati();
 
-    QLineEdit* Ed_Comm;
+    ExitEdit* Ed_Comm;
     UpDown* UpDown1;
     QPushButton* Button1;
 };

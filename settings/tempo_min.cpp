@@ -1,8 +1,10 @@
 #include "settings/tempo_min.h"
 
 #include "race/gestione_gare.h"
+#include "settings/scelta_comm.h"
 #include "tables/paths.h"
 #include "widgets/controls.h"
+#include "widgets/guard.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -21,6 +23,19 @@ TForm_tempo_min::TForm_tempo_min() : Form(QStringLiteral("Form_tempo_min"), QStr
     setStayOnTop(true);
     setOuterSize(212, 162);
     move(57, 61);
+    connectHandler(Btn_ok, &QPushButton::clicked, this, &TForm_tempo_min::Btn_okClick);
+}
+
+void TForm_tempo_min::Btn_okClick()
+{
+    Scrivo_tempo_min_in_ini();
+    close();
+}
+
+void TForm_tempo_min::Scrivo_tempo_min_in_ini()
+{
+    // Both dialogs write the whole file from both fields.
+    Form_Scelta_Comm->SalvoDati();
 }
 
 void TForm_tempo_min::FormCreate()

@@ -12,6 +12,8 @@ class TForm_tempo_min : public Form
 public:
     TForm_tempo_min();
     void FormCreate();
+    void Btn_okClick();
+    void Scrivo_tempo_min_in_ini();
 
     QLineEdit* Ed_tempo_min;
     QPushButton* Btn_ok;

@@ -77,3 +77,12 @@ QList<int> finalsHiddenColumns()
 }
 
 } // namespace layouts
+
+namespace layouts {
+
+void orderByRanking(Table& qualification)
+{
+    qualification.setIndexFieldNames(tempoMiglTtime);
+}
+
+} // namespace layouts

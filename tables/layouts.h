@@ -58,6 +58,10 @@ void defineFinals(Table& table);
 // Index definitions are not stored in the file: the finals index is defined again after opening.
 void openFinals(Table& table, const QString& path);
 
+// The qualification ranking: best lap ascending. Competitors without a timed best lap (an empty
+// value, or the 0 that a first passage stores) come after every timed competitor.
+void orderByRanking(Table& qualification);
+
 // Grid columns of the day-fraction time fields (and the position), hidden in the race window.
 QList<int> qualificationHiddenColumns();
 QList<int> finalsHiddenColumns();
