@@ -2,6 +2,8 @@
 
 #include "tables/table.h"
 
+#include <algorithm>
+
 namespace layouts {
 
 void defineCompetitorList(Table& table)
@@ -82,7 +84,13 @@ namespace layouts {
 
 void orderByRanking(Table& qualification)
 {
-    qualification.setIndexFieldNames(tempoMiglTtime);
+    // Ranking a competitor who crossed the line once (best lap 0) as the fastest would put him into
+    // final "A": untimed competitors come after every timed one.
+    static const QString ranking = QStringLiteral("ranking");
+    const QList<IndexDef>& defined = qualification.indexes();
+    if (std::none_of(defined.cbegin(), defined.cend(), [](const IndexDef& d) { return d.name == ranking; }))
+        qualification.addIndex(IndexDef{ranking, tempoMiglTtime, false, false, true});
+    qualification.setIndexName(ranking);
 }
 
 } // namespace layouts

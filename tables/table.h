@@ -3,10 +3,17 @@
 #include "tables/error.h"
 
 #include <QList>
+#include <QLoggingCategory>
 #include <QObject>
 #include <QString>
 #include <QVariant>
 #include <QVector>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+Q_DECLARE_LOGGING_CATEGORY(lcTables)
 
 enum class FieldType { Integer, String, Float, Time };
 
@@ -17,12 +24,15 @@ struct FieldDef
     int size = 0; // strings: maximum length; 20 when 0
 };
 
+struct Datapacket;
+
 struct IndexDef
 {
     QString name;
     QString fields; // one field name (';'-separated list allowed)
     bool primary = false;
     bool descending = false;
+    bool unsetLast = false; // empty and zero values sort after all others, among themselves in engine order
 };
 
 // An in-memory table with fields, indexes, a filter, a cursor with edit/insert/post/cancel,
@@ -37,6 +47,7 @@ class Table : public QObject
     Q_OBJECT
 public:
     enum class State { Inactive, Browse, Edit, Insert };
+    Q_ENUM(State)
 
     explicit Table(const QString& name = QString(), QObject* parent = nullptr);
     ~Table() override;
@@ -46,7 +57,7 @@ public:
     void addField(const QString& name, FieldType type, int size = 0);
     const QList<FieldDef>& fields() const { return m_fields; }
     int fieldCount() const { return int(m_fields.size()); }
-    int fieldIndex(const QString& name) const; // case-insensitive; -1 when absent
+    int fieldIndex(const QString& name) const;        // case-insensitive; -1 when absent
     int fieldIndexOrThrow(const QString& name) const; // "<table>: Field 'x' not found"
 
     // Indexes and order
@@ -68,8 +79,8 @@ public:
     void createTable(); // an empty open table with the defined fields
     void setFileName(const QString& path);
     QString fileName() const { return m_fileName; }
-    void open(); // loads layout and rows from fileName()
-    void loadFromFile(const QString& path); // closes, then loads; does not change fileName()
+    void open();                                      // loads layout and rows from fileName()
+    void loadFromFile(const QString& path);           // closes, then loads; does not change fileName()
     void saveToFile(const QString& path = QString()); // XML datapacket, atomic
     void close(); // writes back to fileName() when opened from it and changed since load or save
     bool isOpen() const { return m_state != State::Inactive; }
@@ -83,26 +94,27 @@ public:
     void last();
     bool eof() const { return m_eof; }
     bool bof() const { return m_bof; }
-    int recordCount() const; // visible rows
+    int recordCount() const;                     // visible rows
     int currentRow() const { return m_current; } // visible row, -1 when none
-    void moveTo(int row); // like first/next: posts a modified edit, cancels an unmodified one
+    void moveTo(int row);                        // like first/next: posts a modified edit, cancels an unmodified one
     bool isEmpty() const { return recordCount() == 0; }
 
     // Editing
     void edit();
     void post();
     void cancel();
-    void insert(); // a new empty row before the current one
-    void append(); // a new empty row at the end
+    void insert();                                 // a new empty row before the current one
+    void append();                                 // a new empty row at the end
     void appendRecord(const QVariantList& values); // add and post in one step
     void deleteRecord();
     void emptyTable();
     bool editModified() const { return m_editModified; }
+    void finishEdit(); // what moving does first: posts a modified edit, cancels an unmodified one
 
     // Field access on the current row (the edit buffer while editing)
-    QVariant value(const QString& field) const; // null on an empty table
+    QVariant value(const QString& field) const;                 // null on an empty table
     void setValue(const QString& field, const QVariant& value); // needs Edit or Insert state
-    QVariant valueAt(int row, int field) const; // visible row, no cursor move
+    QVariant valueAt(int row, int field) const;                 // visible row, no cursor move
 
     // Typed reads with the engine's conversion errors,
     // e.g. "Could not convert variant of type (Null) into type (Integer)".
@@ -112,20 +124,66 @@ public:
 
     // Rounding of time values: to the millisecond, as stored.
     static double roundTime(double dayFraction);
+    // A value as text: integers, floats in their shortest form with '.', times as hh:mm:ss.zzz; "" for null.
+    static QString displayText(const QVariant& value, FieldType type);
 
 signals:
-    void reset();                  // open, close, load, order, filter, empty, layout
-    void rowChanged(int row);      // values of a visible row changed
-    void rowInserted(int row);     // a visible row appeared at row
-    void rowRemoved(int row);      // a visible row disappeared
+    void reset();                    // open, close, load, order, filter, empty, layout
+    void rowChanged(int row);        // values of a visible row changed
+    void rowInserted(int row);       // a visible row appeared at row
+    void rowRemoved(int row);        // a visible row disappeared
     void rowMoved(int from, int to); // a posted row moved within the order (to = index after removal)
     void cursorMoved(int row);
     void stateChanged(Table::State state);
 
 private:
     struct Row;
+    struct KeyOrder
+    {
+        QList<int> fields;
+        bool descending = false;
+        bool unsetLast = false;
+    };
+    struct FilterCondition
+    {
+        int field = -1;
+        bool numeric = false;
+        double number = 0;
+        QString text;
+    };
+    struct Leave
+    {
+        bool removed = false; // the current row was a cancelled insert
+        int position = -1;    // where it stood
+    };
+
     void checkOpen() const;
-    // ... implementation details
+    void checkClosed() const;
+    [[noreturn]] void fieldNotFound(const QString& name) const;
+    int fieldIndexIn(const QList<FieldDef>& fields, const QString& name, bool orThrow) const;
+    KeyOrder compileOrder(const QList<FieldDef>& fields, const QString& indexName, const QString& fieldNames) const;
+    std::optional<FilterCondition> compileFilter(const QList<FieldDef>& fields, const QString& text) const;
+    QVariant convertValue(int field, const QVariant& value) const;
+    const QVariant& currentValue(int field) const;
+    int compareRows(const Row* a, const Row* b) const;
+    bool matches(const Row* row) const;
+
+    Leave leaveEdit();
+    void setState(State state);
+    void setCursor(int row, bool bof, bool eof, bool notify = false);
+    void rebuildOrder();
+    void rebuildVisible();
+    void applyOrder(const KeyOrder& order);
+    int insertIntoOrder(qsizetype orderPosition, Row* row);
+    int removeFromOrder(Row* row);
+    void destroyRow(Row* row);
+    void clearRows();
+    void placeRow(Row* row, bool afterEqualKeys);
+    QString resolvePath(const QString& path) const;
+    bool linkedTo(const QString& resolvedPath) const;
+    bool needsWriteBack() const;
+    void install(Datapacket&& packet, const KeyOrder& order, const std::optional<FilterCondition>& filter,
+                 const QString& sourcePath);
 
     QString m_name;
     QList<FieldDef> m_fields;
@@ -141,4 +199,15 @@ private:
     bool m_eof = true;
     bool m_bof = true;
     int m_current = -1;
+
+    std::vector<std::unique_ptr<Row>> m_rows; // stored (append) order, the order written to files
+    std::vector<Row*> m_order;                // walk order of the active index
+    std::vector<Row*> m_visible;              // m_order through the filter
+    KeyOrder m_keyOrder;
+    std::optional<FilterCondition> m_filter; // in force while filtered
+    Row* m_editRow = nullptr;
+    QVariantList m_buffer;
+    bool m_appending = false;   // Insert state: started by append() rather than insert()
+    Row* m_returnRow = nullptr; // Insert state: the row a cancel returns to
+    QString m_sourcePath;       // the file the rows were loaded from
 };

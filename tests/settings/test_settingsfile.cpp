@@ -56,8 +56,10 @@ void TestSettingsFile::readValue()
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write(content);
     f.close();
-    QCOMPARE(settingsfile::readValue(path, settingsfile::comKey), QFETCH(QString, com));
-    QCOMPARE(settingsfile::readValue(path, settingsfile::tminKey), QFETCH(QString, tmin));
+    QFETCH(QString, com);
+    QFETCH(QString, tmin);
+    QCOMPARE(settingsfile::readValue(path, settingsfile::comKey), com);
+    QCOMPARE(settingsfile::readValue(path, settingsfile::tminKey), tmin);
 }
 
 void TestSettingsFile::failedSavesKeepTheOldFile()

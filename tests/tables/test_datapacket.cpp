@@ -1,0 +1,277 @@
+#include "tables/datapacket.h"
+#include "tables/table.h"
+#include "tests/support/testfolders.h"
+
+#include <QFile>
+#include <QtTest>
+
+namespace {
+
+QByteArray readBytes(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return file.readAll();
+}
+
+QString typeLetter(FieldType type)
+{
+    switch (type) {
+    case FieldType::Integer:
+        return QStringLiteral("I");
+    case FieldType::Float:
+        return QStringLiteral("F");
+    case FieldType::Time:
+        return QStringLiteral("T");
+    case FieldType::String:
+        break;
+    }
+    return QStringLiteral("S");
+}
+
+// "name:I", "name:S30", ... for a readable comparison of layouts.
+QStringList describeFields(const QList<FieldDef>& fields)
+{
+    QStringList out;
+    for (const FieldDef& f : fields)
+        out << f.name + QLatin1Char(':') + typeLetter(f.type) +
+                   (f.type == FieldType::String ? QString::number(f.size) : QString());
+    return out;
+}
+
+// One "a|b|c" line per row; null is <null>, times read as hh:mm:ss.zzz.
+QStringList describeRows(const QList<FieldDef>& fields, const QList<QVariantList>& rows)
+{
+    QStringList out;
+    for (const QVariantList& row : rows) {
+        QStringList cells;
+        for (qsizetype i = 0; i < fields.size(); ++i) {
+            const QVariant v = i < row.size() ? row[i] : QVariant();
+            cells << (v.isValid() ? Table::displayText(v, fields[i].type) : QStringLiteral("<null>"));
+        }
+        out << cells.join(QLatin1Char('|'));
+    }
+    return out;
+}
+
+QStringList competitorFields()
+{
+    return {QStringLiteral("concorrente:S30"), QStringLiteral("frequenza:F"), QStringLiteral("gruppo:S30")};
+}
+
+} // namespace
+
+class TestDatapacket : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void writesTheEngineSingleLineForm();
+    void writesAnEmptyTable();
+    void saveLoadSaveIsByteIdentical();
+    void readsLegacyFiles_data();
+    void readsLegacyFiles();
+    void readsUtf8WithByteOrderMark();
+    void keepsTypeValuesInRange_data();
+    void keepsTypeValuesInRange();
+};
+
+void TestDatapacket::writesTheEngineSingleLineForm()
+{
+    const QList<FieldDef> fields = {
+        {QStringLiteral("n. batteria"), FieldType::Integer, 0},
+        {QStringLiteral("nome conc."), FieldType::String, 30},
+        {QStringLiteral("frequenza"), FieldType::Float, 0},
+        {QStringLiteral("tempo s.giro ttime"), FieldType::Time, 0},
+        {QStringLiteral("tempo-tot."), FieldType::String, 8},
+        {QStringLiteral("Length (cm)"), FieldType::Float, 0},
+        {QStringLiteral("note"), FieldType::String, 0},
+    };
+    const QList<QVariantList> rows = {
+        {1, QStringLiteral("Anna"), 27.1, 65.25 / 86400, QStringLiteral("1.5"), 8.8, // "%.16g" of 8.8
+         QStringLiteral("a<b>&\"c'd\\ \r\n\tx")},
+        {-7, QString(""), QVariant(), 9.5 / 86400, QVariant(), 2777815.0, QStringLiteral("Niccolò")},
+    };
+    const QByteArray expected =
+        R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>  <DATAPACKET Version="2.0"><METADATA><FIELDS>)"
+        R"(<FIELD fieldname="n. batteria" attrname="n._batteria" fieldtype="i4"/>)"
+        R"(<FIELD fieldname="nome conc." attrname="nome_conc." fieldtype="string" WIDTH="30"/>)"
+        R"(<FIELD attrname="frequenza" fieldtype="r8"/>)"
+        R"(<FIELD fieldname="tempo s.giro ttime" attrname="tempo_s.giro_ttime" fieldtype="time"/>)"
+        R"(<FIELD attrname="tempo-tot." fieldtype="string" WIDTH="8"/>)"
+        R"x(<FIELD fieldname="Length (cm)" attrname="Length__cm_" fieldtype="r8"/>)x"
+        R"(<FIELD attrname="note" fieldtype="string" WIDTH="20"/>)"
+        R"(</FIELDS><PARAMS/></METADATA><ROWDATA>)"
+        R"(<ROW n._batteria="1" nome_conc.="Anna" frequenza="27.1" tempo_s.giro_ttime="00:01:05250" tempo-tot.="1.5" )"
+        R"(Length__cm_="8.800000000000001" note="a&lt;b&gt;&amp;&quot;c&apos;d&#092; &#013;&#010;&#009;x"/>)"
+        R"(<ROW n._batteria="-7" nome_conc.="" tempo_s.giro_ttime="00:00:09500" Length__cm_="2777815" )"
+        "note=\"Niccol\xC3\xB2\"/>"
+        R"(</ROWDATA></DATAPACKET>)";
+    QCOMPARE(writeDatapacket(fields, rows), expected);
+}
+
+void TestDatapacket::writesAnEmptyTable()
+{
+    const QByteArray out = writeDatapacket({{QStringLiteral("giri"), FieldType::Integer, 0}}, {});
+    QVERIFY(out.endsWith(R"(<PARAMS/></METADATA><ROWDATA></ROWDATA></DATAPACKET>)"));
+    QVERIFY(!out.startsWith("\xEF\xBB\xBF"));
+    QVERIFY(!out.contains('\n'));
+}
+
+void TestDatapacket::saveLoadSaveIsByteIdentical()
+{
+    TestFolders folders;
+    Table table(QStringLiteral("CDS"));
+    table.addField(QStringLiteral("nome conc."), FieldType::String, 30);
+    table.addField(QStringLiteral("giri"), FieldType::Integer);
+    table.addField(QStringLiteral("frequenza"), FieldType::Float);
+    table.addField(QStringLiteral("tempo migl. ttime"), FieldType::Time);
+    table.createTable();
+    table.appendRecord({QStringLiteral("  Anna <&> \"'\\ \t\r\n  "), 12, 0.1 + 0.2, 0.000123456789});
+    table.appendRecord({QStringLiteral("Niccolò € 😀"), -2147483647 - 1, 1e-300, 0.99999});
+    table.appendRecord({QString(""), QVariant(), QVariant(), QVariant()});
+    table.appendRecord({});
+
+    const QString first = folders.program() + QStringLiteral("first.xml");
+    const QString second = folders.program() + QStringLiteral("second.xml");
+    table.saveToFile(first);
+    Table reloaded;
+    reloaded.loadFromFile(first);
+    QCOMPARE(reloaded.recordCount(), 4);
+    reloaded.saveToFile(second);
+    QCOMPARE(readBytes(second), readBytes(first));
+
+    reloaded.first();
+    QCOMPARE(reloaded.value(QStringLiteral("nome conc.")).toString(), QStringLiteral("  Anna <&> \"'\\ \t\r\n  "));
+    reloaded.next();
+    QCOMPARE(reloaded.value(QStringLiteral("nome conc.")).toString(), QStringLiteral("Niccolò € 😀"));
+    QCOMPARE(reloaded.asInteger(QStringLiteral("giri")), -2147483647 - 1);
+    reloaded.next();
+    QCOMPARE(reloaded.value(QStringLiteral("nome conc.")), QVariant(QString("")));
+    QVERIFY(!reloaded.value(QStringLiteral("giri")).isValid());
+    reloaded.next();
+    QVERIFY(!reloaded.value(QStringLiteral("nome conc.")).isValid());
+}
+
+void TestDatapacket::readsLegacyFiles_data()
+{
+    QTest::addColumn<QString>("fixture");
+    QTest::addColumn<QStringList>("fields");
+    QTest::addColumn<QStringList>("rows");
+
+    QTest::newRow("Windows-1252 without encoding")
+        << "legacy_cp1252.xml" << competitorFields()
+        << QStringList{QStringLiteral("Niccolò Berè|27.1|Junior"),
+                       QStringLiteral("André €uro \u201CTest\u201D|40.665|Open"),
+                       QStringLiteral("|<null>|A&B <x> \r\n")};
+    QTest::newRow("declared UTF-8") << "legacy_utf8.xml" << competitorFields()
+                                    << QStringList{QStringLiteral("Niccolò Berè|27.1|Junior")};
+    QTest::newRow("declared UTF-8 but not valid")
+        << "legacy_utf8_invalid.xml" << competitorFields() << QStringList{QStringLiteral("Niccolò Berè|27.1|Junior")};
+    QTest::newRow("changed field names") << "legacy_heats.xml"
+                                         << QStringList{QStringLiteral("n. batteria:I"),
+                                                        QStringLiteral("concorrente:S30"),
+                                                        QStringLiteral("frequenza:F"), QStringLiteral("gruppo:S30")}
+                                         << QStringList{QStringLiteral("1|Anna|27.145|Junior"),
+                                                        QStringLiteral("1|Bruno|40.665|Open"),
+                                                        QStringLiteral("2|Carla|2777815|Open")};
+    QTest::newRow("time values")
+        << "legacy_times.xml" << QStringList{QStringLiteral("batteria:I"),           QStringLiteral("num:I"),
+                                             QStringLiteral("nome conc.:S30"),       QStringLiteral("giri:I"),
+                                             QStringLiteral("tempo s.giro ttime:T"), QStringLiteral("tempo s.giro:S8"),
+                                             QStringLiteral("tempo tot. ttime:T"),   QStringLiteral("tempo tot.:S8"),
+                                             QStringLiteral("tempo migl. ttime:T"),  QStringLiteral("tempo migl.:S8")}
+        << QStringList{QStringLiteral("1|1|Anna|12|00:00:09.500|0.9.500|00:02:05.250|2.5|00:00:09.125|0.9.125"),
+                       QStringLiteral("1|2|Bruno|0|12:34:56.000|<null>|<null>|<null>|00:00:00.000|<null>"),
+                       QStringLiteral("2|1|Carla|-1|01:02:30.000|<null>|<null>|<null>|12:34:56.789|<null>")};
+    QTest::newRow("change log") << "legacy_changelog.xml" << competitorFields()
+                                << QStringList{QStringLiteral("Anna|27.1|Junior"),
+                                               QStringLiteral("Dario|27.195|Junior"),
+                                               QStringLiteral("Bruno Rossi|40.665|Open"),
+                                               QStringLiteral("Franco B.|35.02|Open")};
+    QTest::newRow("pretty-printed") << "legacy_pretty.xml"
+                                    << QStringList{QStringLiteral("nr.:I"), QStringLiteral("finale:S20"),
+                                                   QStringLiteral("nome con.:S30"),
+                                                   QStringLiteral("tempo s.giro time:T"), QStringLiteral("quota:F")}
+                                    << QStringList{QStringLiteral("2|B|Dario|<null>|<null>"),
+                                                   QStringLiteral("1|A|Anna è|00:00:09.500|0.5")};
+    QTest::newRow("stray end tag, no PARAMS, empty ROWDATA")
+        << "legacy_quirks.xml" << competitorFields() << QStringList{};
+}
+
+void TestDatapacket::readsLegacyFiles()
+{
+    QFETCH(QString, fixture);
+    QFETCH(QStringList, fields);
+    QFETCH(QStringList, rows);
+
+    const QByteArray bytes = readBytes(TestFolders::fixture(fixture));
+    QVERIFY(!bytes.isEmpty());
+    const Datapacket packet = readDatapacket(bytes);
+    QCOMPARE(describeFields(packet.fields), fields);
+    QCOMPARE(describeRows(packet.fields, packet.rows), rows);
+
+    // The same through a table opened from the file, and back through our writer.
+    TestFolders folders;
+    QVERIFY(QFile::copy(TestFolders::fixture(fixture), folders.program() + fixture));
+    Table table;
+    table.setFileName(folders.program() + fixture);
+    table.open();
+    QCOMPARE(describeFields(table.fields()), fields);
+    QCOMPARE(table.recordCount(), rows.size());
+    const Datapacket again = readDatapacket(writeDatapacket(packet));
+    QCOMPARE(describeRows(again.fields, again.rows), rows);
+}
+
+void TestDatapacket::readsUtf8WithByteOrderMark()
+{
+    QByteArray bytes = readBytes(TestFolders::fixture(QStringLiteral("legacy_utf8.xml")));
+    bytes.replace(R"( encoding="UTF-8")", "");
+    const Datapacket packet = readDatapacket("\xEF\xBB\xBF" + bytes);
+    QCOMPARE(describeRows(packet.fields, packet.rows), QStringList{QStringLiteral("Niccolò Berè|27.1|Junior")});
+}
+
+void TestDatapacket::keepsTypeValuesInRange_data()
+{
+    QTest::addColumn<QByteArray>("type");
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<QString>("expected"); // empty: refused
+
+    QTest::newRow("i4 min") << QByteArray("i4") << QByteArray("-2147483648") << "-2147483648";
+    QTest::newRow("i8 beyond 32 bits") << QByteArray("i8") << QByteArray("2147483648") << "";
+    QTest::newRow("integer with decimals") << QByteArray("i4") << QByteArray("1.5") << "";
+    QTest::newRow("empty integer is null") << QByteArray("i4") << QByteArray("") << "<null>";
+    QTest::newRow("float exponent") << QByteArray("r8") << QByteArray("1e+20") << "1e+20";
+    QTest::newRow("float comma") << QByteArray("r8") << QByteArray("27,1") << "";
+    QTest::newRow("float nan") << QByteArray("r8") << QByteArray("nan") << "";
+    QTest::newRow("time 24 hours") << QByteArray("time") << QByteArray("24:00:00000") << "";
+    QTest::newRow("time long run") << QByteArray("time") << QByteArray("00:00:095001") << "";
+    QTest::newRow("time 60 seconds") << QByteArray("time") << QByteArray("00:00:60000") << "";
+}
+
+void TestDatapacket::keepsTypeValuesInRange()
+{
+    QFETCH(QByteArray, type);
+    QFETCH(QByteArray, value);
+    QFETCH(QString, expected);
+
+    const QByteArray bytes = R"(<?xml version="1.0" standalone="yes"?>  <DATAPACKET Version="2.0"><METADATA><FIELDS>)"
+                             R"(<FIELD attrname="v" fieldtype=")" +
+                             type + R"("/></FIELDS><PARAMS/></METADATA><ROWDATA><ROW v=")" + value +
+                             R"("/></ROWDATA></DATAPACKET>)";
+    if (expected.isEmpty()) {
+        try {
+            readDatapacket(bytes);
+            QFAIL("the value was accepted");
+        } catch (const EngineError& e) {
+            QVERIFY2(e.message().contains(QString::fromLatin1(value)), qPrintable(e.message()));
+        }
+        return;
+    }
+    const Datapacket packet = readDatapacket(bytes);
+    QCOMPARE(describeRows(packet.fields, packet.rows), QStringList{expected});
+}
+
+QTEST_GUILESS_MAIN(TestDatapacket)
+#include "test_datapacket.moc"
