@@ -32,6 +32,12 @@ void DblClickLabel::mouseDoubleClickEvent(QMouseEvent* event)
     emit doubleClicked();
 }
 
+void ExitEdit::focusOutEvent(QFocusEvent* event)
+{
+    QLineEdit::focusOutEvent(event);
+    emit exited();
+}
+
 Memo::Memo(QWidget* parent, Qt::Alignment alignment) : QTextEdit(parent), m_alignment(alignment)
 {
     setAcceptRichText(false);

@@ -52,6 +52,20 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 };
 
+// An edit that reports when it loses the focus.
+class ExitEdit : public QLineEdit
+{
+    Q_OBJECT
+public:
+    using QLineEdit::QLineEdit;
+
+signals:
+    void exited();
+
+protected:
+    void focusOutEvent(QFocusEvent* event) override;
+};
+
 // A multi-line text box whose whole text is read and written as one string.
 class Memo : public QTextEdit
 {
