@@ -1,9 +1,13 @@
 #pragma once
 
+#include <QLoggingCategory>
 #include <QObject>
 #include <QString>
 
 class QSerialPort;
+
+// The device subsystem's one logging category.
+Q_DECLARE_LOGGING_CATEGORY(lcDevice)
 
 // The link to the timing device: 9600 baud, 8N1, no flow control, DTR and RTS inactive.
 // Everything runs on the user-interface thread; nothing here ever waits for the line.
@@ -39,7 +43,20 @@ signals:
     void portError(const QString& message);
 
 private:
-    // implementation details
+    void onReadyRead();
+    void onPortError(int error);
+    [[noreturn]] void throwOpenError(const QString& path, const QString& device);
+    void configureOpenedLine();
+    void drainOutput();
+
+    // One QSerialPort for the object's lifetime: closing it inside its own readyRead is safe, deleting it is not.
     QSerialPort* m_port = nullptr;
     int m_portNum = 1;
+    // Counts opens, so a handler that closes and reopens the port ends the current notification.
+    quint64 m_openGeneration = 0;
+    bool m_inNotification = false;
+    bool m_opening = false;
+    bool m_closing = false;
+    // Bytes ReadPending handed out during the running OnRxChar handler.
+    qint64 m_readInHandler = 0;
 };

@@ -1,18 +1,26 @@
 #include "tests/support/program.h"
 
 #include "race/program.h"
+#include "tables/timetext.h"
+#include "tools/sim/simulator.h"
 #include "widgets/dialogs.h"
 
-ProgramSession::ProgramSession()
+ProgramSession::ProgramSession(Device device)
 {
     dialogs::setTestMode(true);
     dialogs::clearShown();
+    if (device == Device::Simulator) {
+        m_device = std::make_unique<Simulator>();
+        m_device->start(1, m_folders.install());
+    }
 }
 
 ProgramSession::~ProgramSession()
 {
     if (m_started)
         destroyWindows();
+    m_device.reset();
+    timetext::setClock({});
     dialogs::clearShown();
 }
 
