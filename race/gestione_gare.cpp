@@ -79,6 +79,7 @@ TGestione_gare::TGestione_gare() : Form(QStringLiteral("Gestione_gare"), QString
     setOuterSize(762, 578);
     move(9, 9);
     connectHandlers();
+    createReports();
 }
 
 TGestione_gare::~TGestione_gare() = default;

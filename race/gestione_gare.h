@@ -12,7 +12,9 @@ class QLineEdit;
 class QMenu;
 class QPushButton;
 class QTimer;
+class DataConnection;
 class DataGrid;
+class ReportProject;
 class DblClickLabel;
 class Memo;
 class SerialPort;
@@ -113,6 +115,14 @@ public:
     void Allineamentolaser1Click();
     void VaComm1PortError(const QString& message);
 
+    // Printing, help and about (printing/): creates the report projects and their data
+    // connections and connects the print and help menu items.
+    void createReports();
+    void Stampabatterie1Click();
+    void Stampaqualifiche1Click();
+    void Stampareportfinali1Click();
+    void Help2Click();
+
     // Settings readers (settings/)
     void GestiscoFileIni_Comm();
     void GestiscoFileIni_tempo_min();
@@ -153,6 +163,14 @@ public:
     TableModel* DS_sit_conc;
     TableModel* DS_Batterie;
     TableModel* DS_Finali;
+
+    // Report projects and the connections that present the tables to them
+    ReportProject* RvProj_Batterie = nullptr;
+    ReportProject* RvProj_Qualifiche = nullptr;
+    ReportProject* RvProj_Finali = nullptr;
+    DataConnection* RvDataSetConnection1 = nullptr; // CDS_Finali
+    DataConnection* RvDataSetConnection2 = nullptr; // CDS_Batterie
+    DataConnection* RvDataSetConnection3 = nullptr; // CDS_Gara
 
     // Menu
     QMenu* File1;
