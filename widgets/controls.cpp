@@ -3,6 +3,7 @@
 #include <QHBoxLayout>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScopedValueRollback>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -42,10 +43,17 @@ Memo::Memo(QWidget* parent, Qt::Alignment alignment) : QTextEdit(parent), m_alig
 {
     setAcceptRichText(false);
     setAlignment(m_alignment);
+    // What the user types becomes the text.
+    connect(this, &QTextEdit::textChanged, this, [this] {
+        if (!m_updating)
+            m_text = toPlainText();
+    });
 }
 
 void Memo::setText(const QString& text)
 {
+    const QScopedValueRollback<bool> updating(m_updating, true);
+    m_text = text;
     setPlainText(text);
     selectAll();
     setAlignment(m_alignment);
@@ -54,6 +62,8 @@ void Memo::setText(const QString& text)
 
 void Memo::appendText(const QString& text)
 {
+    const QScopedValueRollback<bool> updating(m_updating, true);
+    m_text += text;
     moveCursor(QTextCursor::End);
     insertPlainText(text);
     moveCursor(QTextCursor::End);

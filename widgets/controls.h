@@ -66,18 +66,21 @@ protected:
     void focusOutEvent(QFocusEvent* event) override;
 };
 
-// A multi-line text box whose whole text is read and written as one string.
+// A multi-line text box whose whole text is read and written as one string. The text is kept
+// exactly as given (line ends and control characters included), whatever the display makes of it.
 class Memo : public QTextEdit
 {
     Q_OBJECT
 public:
     explicit Memo(QWidget* parent = nullptr, Qt::Alignment alignment = Qt::AlignLeft);
-    QString text() const { return toPlainText(); }
+    QString text() const { return m_text; }
     void setText(const QString& text);
     void appendText(const QString& text); // no separator
 
 private:
     Qt::Alignment m_alignment;
+    QString m_text;
+    bool m_updating = false;
 };
 
 // Up and down arrows attached to an edit: each click steps the number in the edit by one within

@@ -15,6 +15,7 @@
 #include "tables/layouts.h"
 #include "tables/paths.h"
 #include "tables/table.h"
+#include "tests/raceday/meeting.h"
 #include "tests/support/program.h"
 #include "tools/sim/simulator.h"
 #include "widgets/controls.h"
@@ -45,8 +46,6 @@ private slots:
 
 namespace {
 
-constexpr int clockTickMs = 100;  // the race clock's tick, instead of 1000 ms
-constexpr int lightTickMs = 30;   // the start lights' tick
 constexpr int competitorCount = 12;
 
 QString pilot(int k)
@@ -64,25 +63,6 @@ int lapMs(const QString& name)
 QString frequency(int k)
 {
     return QString::number(k <= 2 ? 27.005 : 27.005 + 0.01 * (k - 2), 'f', 3);
-}
-
-void typeInto(QWidget* focus, const QString& text)
-{
-    for (const QChar c : text)
-        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : focus, c.toLatin1());
-}
-
-void press(Qt::Key key)
-{
-    QTest::keyClick(QApplication::focusWidget(), key);
-    QCoreApplication::processEvents();
-}
-
-void setField(QLineEdit* edit, const QString& text)
-{
-    edit->setFocus();
-    edit->selectAll();
-    QTest::keyClicks(edit, text);
 }
 
 struct Row
@@ -175,40 +155,17 @@ void TestRaceDay::raceDay()
     seedInstallFolder(); // as main() does before the windows are created
     session.start();
     TGestione_gare* g = Gestione_gare;
-    g->show();
-    g->Timer1->setInterval(clockTickMs);
-    Form_Semaforo->Timer_Semaforo->setInterval(lightTickMs);
-    QTRY_COMPARE_WITH_TIMEOUT(g->Sh_Ok_Com->brushColor(), QColor(0, 128, 0), 3000); // the device answered
-    QTRY_VERIFY_WITH_TIMEOUT(!g->VaComm1->isOpen(), 3000); // the start-up check is over
+    meeting::prepareRaceWindow();
+    QCOMPARE(g->Sh_Ok_Com->brushColor(), QColor(0, 128, 0)); // the device answered
 
-    // Competitors typed into the list.
-    g->Inserimento1->trigger();
-    QApplication::setActiveWindow(Frm_concorrenti);
-    QVERIFY(QTest::qWaitForWindowActive(Frm_concorrenti));
-    for (int k = 1; k <= competitorCount; ++k) {
-        typeInto(Frm_concorrenti->DBGrid1, pilot(k));
-        press(Qt::Key_Tab);
-        typeInto(Frm_concorrenti->DBGrid1, frequency(k));
-        press(Qt::Key_Tab);
-        typeInto(Frm_concorrenti->DBGrid1, k % 2 ? QStringLiteral("Junior") : QStringLiteral("Senior"));
-        press(Qt::Key_Tab);
-    }
-    Frm_concorrenti->Button2->click();
-    QVERIFY(!Frm_concorrenti->isVisible());
+    // Competitors typed into the list; minimum lap time 0, heats of four, two rounds of one minute.
+    QStringList competitors;
+    for (int k = 1; k <= competitorCount; ++k)
+        competitors.append(pilot(k) + QLatin1Char('|') + frequency(k) + QLatin1Char('|') +
+                           (k % 2 ? QStringLiteral("Junior") : QStringLiteral("Senior")));
+    meeting::enterCompetitors(competitors);
     QVERIFY(g->Crea1->isEnabled());
-
-    // Minimum lap time 0, heats of four, two rounds of one minute.
-    g->Impostazionetempominimo1->trigger();
-    setField(Form_tempo_min->Ed_tempo_min, QStringLiteral("0"));
-    Form_tempo_min->Btn_ok->click();
-    g->Crea1->trigger();
-    setField(Form_batterie->Lbe_nr_conc_batt, QStringLiteral("4"));
-    setField(Form_batterie->Lbe_Nr_Qualif, QStringLiteral("2"));
-    setField(Form_batterie->Lbe_Durata_Qualif, QStringLiteral("1"));
-    Form_batterie->Button2->click();
-    QVERIFY(Frm_lista_batterie->isVisible());
-    Frm_lista_batterie->Button1->click();
-    QVERIFY(!Frm_lista_batterie->isVisible());
+    meeting::createQualifications(QStringLiteral("0"), 4, 2, 1);
     QCOMPARE(g->Ed_Nr_Batterie->text(), QStringLiteral("3"));
 
     const QList<Row> heats = readTable(layouts::heatsFile, layouts::concorrente);
@@ -220,22 +177,10 @@ void TestRaceDay::raceDay()
     QCOMPARE(heatMembers.value(2), (QStringList{pilot(2), pilot(6), pilot(7), pilot(8)}));
     QCOMPARE(heatMembers.value(3), (QStringList{pilot(9), pilot(10), pilot(11), pilot(12)}));
 
-    // The qualifications: six races, heats 1, 2, 3, 1, 2, 3.
-    dialogs::queueAnswer(true);
-    g->CreaNuoveQualifiche1->trigger();
+    // The qualifications: six races, heats 1, 2, 3, 1, 2, 3, each complete when every car made its
+    // last passage after the time ran out.
     QVERIFY(Form_Qualifica->qualificationsActive);
-    auto runRace = [&](const QStringList& carsByChannel) {
-        const int stops = int(device.commandText().count('X'));
-        device.setScript(script(carsByChannel));
-        QVERIFY(g->Bitb_Start->isEnabled());
-        g->Bitb_Start->click();
-        QVERIFY(Form_Via->isVisible());
-        Form_Via->Btn_ProntiVia->click();
-        // Complete when every car made its last passage after the time ran out: "X".
-        QTRY_COMPARE_WITH_TIMEOUT(int(device.commandText().count('X')), stops + 1, 30000);
-        FormStop->close();
-        Form_1min->close();
-    };
+    auto runRace = [&](const QStringList& carsByChannel) { meeting::runRace(device, script(carsByChannel)); };
     for (int race = 0; race < 6; ++race) {
         const int heat = race % 3 + 1;
         runRace(heatMembers.value(heat));
@@ -268,7 +213,7 @@ void TestRaceDay::raceDay()
     g->EstraiFinalisti1->trigger();
     QVERIFY(Form_Finali->isVisible());
     Form_Finali->Chb_Finale_Singola_SN->setChecked(false);
-    setField(Form_Finali->Lbe_Nr_Min_Finale, QStringLiteral("0"));
+    meeting::setField(Form_Finali->Lbe_Nr_Min_Finale, QStringLiteral("0"));
     Form_Finali->Button1->click();
     QVERIFY(!Form_Finali->isVisible());
     QCOMPARE(g->Ed_Finali_Fatte->text(), QStringLiteral("3"));
