@@ -11,8 +11,8 @@
 #include "widgets/navigator.h"
 
 #include <QAction>
-#include <QHeaderView>
 #include <QCheckBox>
+#include <QHeaderView>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
@@ -37,6 +37,8 @@ TFrm_concorrenti::TFrm_concorrenti()
     DBNavigator1->setDataSource(DS_lista_conc);
     DBGrid1 = place(new DataGrid(c), QStringLiteral("DBGrid1"), 24, 40, 473, 209);
     DBGrid1->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    DBGrid1->horizontalHeader()->setStretchLastSection(true);
+    DBGrid1->setColumnWidths({200, 90});
     Button2 = place(new QPushButton(QStringLiteral("Esci"), c), QStringLiteral("Button2"), 24, 280, 89, 33);
     Ckb_ordina = place(new QCheckBox(QStringLiteral("ordinati alfabeticamente"), c), QStringLiteral("Ckb_ordina"), 176,
                        288, 169, 17);
@@ -76,7 +78,13 @@ void TFrm_concorrenti::Ckb_ordinaClick()
 void TFrm_concorrenti::Button1Click()
 {
     paths::removeFile(paths::programFile(layouts::competitorListFile));
-    CDS_lista_conc->emptyTable();
+    if (CDS_lista_conc->isOpen()) {
+        CDS_lista_conc->emptyTable();
+    } else {
+        // The list file could not be read: deleting it is the way to start a new, empty list.
+        layouts::defineCompetitorList(*CDS_lista_conc);
+        CDS_lista_conc->createTable();
+    }
     Gestione_gare->Crea1->setEnabled(false);
 }
 
@@ -101,6 +109,8 @@ void TFrm_concorrenti::SalvoFileListaConc()
     // empty table, and the window can still be closed.
     if (!CDS_lista_conc->isOpen())
         return;
+    // A cell still being typed in belongs to the list too.
+    DBGrid1->commitEdit();
     CDS_lista_conc->saveToFile(paths::programFile(layouts::competitorListFile));
     CDS_lista_conc->close();
     Gestione_gare->Crea1->setEnabled(true);

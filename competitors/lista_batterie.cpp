@@ -7,15 +7,15 @@
 #include "tables/layouts.h"
 #include "tables/paths.h"
 #include "tables/table.h"
-#include "tables/timetext.h"
 #include "tables/tablemodel.h"
-#include "widgets/controls.h"
+#include "tables/timetext.h"
 #include "widgets/controls.h"
 #include "widgets/datagrid.h"
 #include "widgets/dialogs.h"
 #include "widgets/guard.h"
 
 #include <QAction>
+#include <QHeaderView>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
@@ -40,6 +40,8 @@ TFrm_lista_batterie::TFrm_lista_batterie()
 
     QWidget* c = client();
     DBG_batterie = place(new DataGrid(c), QStringLiteral("DBG_batterie"), 8, 8, 625, 385);
+    DBG_batterie->setColumnWidths({80, 220, 100});
+    DBG_batterie->horizontalHeader()->setStretchLastSection(true);
     DBG_batterie->setDataSource(DS_Batterie);
     Button1 = place(new QPushButton(QStringLiteral("Esci"), c), QStringLiteral("Button1"), 8, 404, 89, 33);
 
@@ -106,6 +108,8 @@ void TFrm_lista_batterie::Exut1Click()
 
 void TFrm_lista_batterie::Chiudo_Lista_Batterie()
 {
+    // A hand edit still being typed in the grid counts, as it does for the highest heat number.
+    DBG_batterie->commitEdit();
     TGestione_gare* g = Gestione_gare;
     g->Mem_qual_da_fare->setText(Form_batterie->Lbe_Nr_Qualif->text());
     const double duration =

@@ -29,8 +29,8 @@ TForm_Finali::TForm_Finali() : Form(QStringLiteral("Form_Finali"), QStringLitera
     Exit1->setObjectName(QStringLiteral("Exit1"));
 
     QWidget* c = client();
-    Lbe_Nr_Conc_Finale = labeledEdit(c, QStringLiteral("Lbe_Nr_Conc_Finale"), QStringLiteral("Nr.concorrenti per finale:"),
-                                     QStringLiteral("4"), 24, 32, 57);
+    Lbe_Nr_Conc_Finale = labeledEdit(c, QStringLiteral("Lbe_Nr_Conc_Finale"),
+                                     QStringLiteral("Nr.concorrenti per finale:"), QStringLiteral("4"), 24, 32, 57);
     UpDown1 = new UpDown(Lbe_Nr_Conc_Finale, 0, 100, 4, c);
     UpDown1->setObjectName(QStringLiteral("UpDown1"));
     Lbe_Nr_Min_Finale = labeledEdit(c, QStringLiteral("Lbe_Nr_Min_Finale"), QStringLiteral("Nr. minuti della finale:"),
@@ -143,12 +143,15 @@ void TForm_Finali::appendFinalists(bool singleFinal)
     const QList<FinalistRow> rows = distributeFinalists(names, perFinal, singleFinal);
     for (const FinalistRow& row : rows)
         g->CDS_Finali->appendRecord({row.number, row.letter, row.name, 0, QVariant(), QVariant(), QVariant()});
-    // The window's final number and letter end where the loading left them.
+    // The window's final number and letter end where the loading left them: one step for every full
+    // final, so past the 26th the letter stays "Z".
     finalNumber = 1;
     TrasformaFinale();
     if (!singleFinal && perFinal > 0) {
-        finalNumber += int(rows.size()) / perFinal;
-        TrasformaFinale();
+        for (qsizetype full = rows.size() / perFinal; full > 0; --full) {
+            ++finalNumber;
+            TrasformaFinale();
+        }
     }
 }
 

@@ -149,6 +149,8 @@ void TGestione_gare::createControls()
 
     DBGr_sit_conc = place(new DataGrid(c), QStringLiteral("DBGr_sit_conc"), 40, 40, 657, 289);
     DBGr_sit_conc->setFocusPolicy(Qt::ClickFocus); // no tab stop
+    // Both race tables lay out heat or final, number, name, laps, then the times: all fit the grid's width.
+    DBGr_sit_conc->setColumnWidths({55, 55, 180, 60, 90, 90, 90, 90, 90, 90});
 
     // Fixed place numbers beside the first fifteen grid rows.
     positionLabels.append(label(c, QStringLiteral("Lbl_Pos"), QStringLiteral("Pos."), 16, 40));

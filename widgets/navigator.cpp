@@ -2,9 +2,11 @@
 
 #include "tables/table.h"
 #include "tables/tablemodel.h"
+#include "widgets/datagrid.h"
 #include "widgets/dialogs.h"
 #include "widgets/guard.h"
 
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QStyle>
 #include <QToolButton>
@@ -17,11 +19,9 @@ struct ButtonInfo
     const char* hint;
 };
 constexpr ButtonInfo buttonInfo[] = {
-    {"First", "|\u25c0", "First record"}, {"Prior", "\u25c0", "Prior record"},
-    {"Next", "\u25b6", "Next record"},    {"Last", "\u25b6|", "Last record"},
-    {"Insert", "+", "Insert record"},     {"Delete", "\u2212", "Delete record"},
-    {"Edit", "\u25b3", "Edit record"},    {"Post", "\u2714", "Post edit"},
-    {"Cancel", "\u2716", "Cancel edit"},
+    {"First", "|\u25c0", "First record"}, {"Prior", "\u25c0", "Prior record"}, {"Next", "\u25b6", "Next record"},
+    {"Last", "\u25b6|", "Last record"},   {"Insert", "+", "Insert record"},    {"Delete", "\u2212", "Delete record"},
+    {"Edit", "\u25b3", "Edit record"},    {"Post", "\u2714", "Post edit"},     {"Cancel", "\u2716", "Cancel edit"},
 };
 } // namespace
 
@@ -72,6 +72,15 @@ void DBNavigator::click(Button b)
     if (!m_source)
         return;
     Table* t = m_source->table();
+    // The buttons take no focus: a cell being typed in a grid over the same table is still open, and
+    // what was typed there belongs to the row before the command acts on it.
+    for (QWidget* w = QApplication::focusWidget(); w; w = w->parentWidget()) {
+        if (auto* grid = qobject_cast<DataGrid*>(w)) {
+            if (grid->dataSource() == m_source)
+                grid->commitEdit();
+            break;
+        }
+    }
     guard([&] {
         switch (b) {
         case Button::First:
