@@ -47,6 +47,8 @@ void TGestione_gare::CreaFinali()
     CDS_Finali->setIndexName(layouts::finalsIndexName);
     CDS_Finali->createTable();
     DBGr_sit_conc->setDataSource(DS_Finali);
+    // The race table is only written by the race: no row is added or typed over in the grid.
+    DBGr_sit_conc->setReadOnly(true);
     // 5.
     layouts::orderByRanking(*CDS_Gara);
     // 6.
@@ -63,6 +65,7 @@ void TGestione_gare::ApriFinali()
     if (paths::fileExists(path)) {
         layouts::openFinals(*CDS_Finali, path);
         DBGr_sit_conc->setDataSource(DS_Finali);
+        DBGr_sit_conc->setReadOnly(true);
         DBGr_sit_conc->hideColumns(layouts::finalsHiddenColumns());
     }
     Bitb_Start->setEnabled(true);

@@ -331,6 +331,7 @@ void TestFinali::finalsRaceFromTheLastLetterBackToA()
     QVERIFY(!Form_Finali->isVisible());
     QVERIFY(g->CDS_Finali->isOpen());
     QCOMPARE(g->CDS_Finali->recordCount(), 12);
+    QVERIFY(g->DBGr_sit_conc->isReadOnly()); // the race table is written by the race only
     g->CDS_Finali->setIndexName(layouts::finalsIndexName);
     QCOMPARE(g->CDS_Finali->indexName(), layouts::finalsIndexName);
     QCOMPARE(g->CDS_Finali->valueAt(0, 3).toInt(), 4); // most laps first: 3 and the last lap
