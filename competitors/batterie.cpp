@@ -16,11 +16,7 @@ TForm_batterie* Form_batterie = nullptr;
 
 TForm_batterie::TForm_batterie() : Form(QStringLiteral("Form_batterie"), QStringLiteral("batterie"))
 {
-    menuBar()->setObjectName(QStringLiteral("MainMenu1"));
-    QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
-    file->setObjectName(QStringLiteral("File1"));
-    Exit1 = file->addAction(QStringLiteral("Exit"));
-    Exit1->setObjectName(QStringLiteral("Exit1"));
+    Exit1 = addFileExitMenu();
 
     QWidget* c = client();
     Lbe_nr_conc_batt = labeledEdit(c, QStringLiteral("Lbe_nr_conc_batt"), QStringLiteral("Nr. concorrenti per batteria:"),

@@ -22,11 +22,7 @@ TFrm_concorrenti* Frm_concorrenti = nullptr;
 TFrm_concorrenti::TFrm_concorrenti()
     : Form(QStringLiteral("Frm_concorrenti"), QStringLiteral("Inserimento concorrenti"))
 {
-    menuBar()->setObjectName(QStringLiteral("MainMenu1"));
-    QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
-    file->setObjectName(QStringLiteral("File1"));
-    Exit1 = file->addAction(QStringLiteral("Exit"));
-    Exit1->setObjectName(QStringLiteral("Exit1"));
+    Exit1 = addFileExitMenu();
 
     CDS_lista_conc = new Table(QStringLiteral("CDS_lista_conc"), this);
     DS_lista_conc = new TableModel(CDS_lista_conc, this);

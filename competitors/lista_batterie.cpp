@@ -25,11 +25,7 @@ TFrm_lista_batterie* Frm_lista_batterie = nullptr;
 TFrm_lista_batterie::TFrm_lista_batterie()
     : Form(QStringLiteral("Frm_lista_batterie"), QStringLiteral("Batterie generate"))
 {
-    menuBar()->setObjectName(QStringLiteral("MainMenu1"));
-    QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
-    file->setObjectName(QStringLiteral("File1"));
-    Exut1 = file->addAction(QStringLiteral("Exit"));
-    Exut1->setObjectName(QStringLiteral("Exut1"));
+    Exut1 = addFileExitMenu(QStringLiteral("Exut1"));
 
     CDS_lista_conc = new Table(QStringLiteral("CDS_lista_conc"), this);
     DS_lista_conc = new TableModel(CDS_lista_conc, this);

@@ -22,11 +22,7 @@ TForm_Finali* Form_Finali = nullptr;
 
 TForm_Finali::TForm_Finali() : Form(QStringLiteral("Form_Finali"), QStringLiteral("Finali"))
 {
-    menuBar()->setObjectName(QStringLiteral("MainMenu1"));
-    QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
-    file->setObjectName(QStringLiteral("File1"));
-    Exit1 = file->addAction(QStringLiteral("Exit"));
-    Exit1->setObjectName(QStringLiteral("Exit1"));
+    Exit1 = addFileExitMenu();
 
     QWidget* c = client();
     Lbe_Nr_Conc_Finale = labeledEdit(c, QStringLiteral("Lbe_Nr_Conc_Finale"),

@@ -18,11 +18,7 @@ TForm_Qualifica* Form_Qualifica = nullptr;
 
 TForm_Qualifica::TForm_Qualifica() : Form(QStringLiteral("Form_Qualifica"), QStringLiteral("Scegli nr.batteria"))
 {
-    menuBar()->setObjectName(QStringLiteral("MainMenu1"));
-    QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
-    file->setObjectName(QStringLiteral("File1"));
-    Exit1 = file->addAction(QStringLiteral("Exit"));
-    Exit1->setObjectName(QStringLiteral("Exit1"));
+    Exit1 = addFileExitMenu();
 
     QWidget* c = client();
     Lbe_Nr_Bat_Qual = labeledEdit(c, QStringLiteral("Lbe_Nr_Bat_Qual"), QStringLiteral("Nr. Batteria per qualifiche:"),

@@ -4,6 +4,8 @@
 
 #include <QCloseEvent>
 #include <QLayout>
+#include <QMenu>
+#include <QMenuBar>
 #include <QShowEvent>
 
 Form::Form(const QString& name, const QString& caption, QWidget* parent) : QMainWindow(parent), m_client(new QWidget(this))
@@ -82,6 +84,16 @@ void Form::applyFlags()
     setWindowFlags(flags);
     if (visible)
         show();
+}
+
+QAction* Form::addFileExitMenu(const QString& exitName)
+{
+    menuBar()->setObjectName(QStringLiteral("MainMenu1"));
+    QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
+    file->setObjectName(QStringLiteral("File1"));
+    QAction* exit = file->addAction(QStringLiteral("Exit"));
+    exit->setObjectName(exitName);
+    return exit;
 }
 
 void Form::showForm()

@@ -2,6 +2,8 @@
 
 #include <QMainWindow>
 
+class QAction;
+
 // Base of the program's windows: one instance each, created hidden at start-up, shown modeless,
 // controls placed at fixed positions in the client area. FormShow runs when the window passes from
 // hidden to shown, FormClose whenever it closes (a close whose FormClose fails is refused, so the
@@ -22,6 +24,9 @@ public:
 
     // Shows the window, or brings it to the front when it is already shown.
     void showForm();
+
+    // The menu bar "MainMenu1" with its menu "File" ("File1") holding one "Exit" item, named `exitName`.
+    QAction* addFileExitMenu(const QString& exitName = QStringLiteral("Exit1"));
 
 protected:
     virtual void FormShow() {}
