@@ -64,9 +64,12 @@ void write(const QString& path, int port, int minLapSeconds)
     const QFileInfo info(path);
     if (info.exists() && !info.isWritable())
         throw IoError(QStringLiteral("File access denied"));
-    // Written whole and atomically: a failed save leaves the old file as it was.
+    // Written whole and atomically: a failed save leaves the old file as it was. Unbuffered and checked for a
+    // short write, because a buffered QSaveFile drops a short write (full disk, file size limit) and still commits
+    // the truncated file.
+    const QByteArray data = contents(port, minLapSeconds);
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(contents(port, minLapSeconds)) < 0 || !file.commit())
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || file.write(data) != data.size() || !file.commit())
         throw IoError(QStringLiteral("File access denied"));
 }
 

@@ -579,6 +579,49 @@ void appendTime(Output& out, double dayFraction)
     out.advance(p + 11);
 }
 
+// Whether the reader takes `name`, written as it stands, as the name of one attribute.
+bool readableAttrName(const QString& name)
+{
+    for (const QChar c : name) {
+        // What appendEscaped() would turn into a reference or drop
+        if (c < u' ' || c == u'<' || c == u'>' || c == u'"' || c == u'&' || c == u'\'' || c == u'\\' || c.isSurrogate())
+            return false;
+    }
+    QXmlStreamReader xml(QStringLiteral("<R %1=\"\"/>").arg(name));
+    if (!xml.readNextStartElement())
+        return false;
+    const QXmlStreamAttributes attributes = xml.attributes();
+    while (!xml.atEnd())
+        xml.readNext();
+    return !xml.hasError() && attributes.size() == 1 && attributes.first().qualifiedName() == name;
+}
+
+// The attribute name of each field. The legacy rule can leave a name that no XML attribute may have ("a=b", "1st",
+// "x:y") or give two fields one name ("a b", "a_b"); such a file could not be read back. Those names get '_' for
+// the offending characters and, when taken, a '_' more: a table read from any file is saved to a readable file.
+QStringList rowAttrNames(const QList<FieldDef>& fields)
+{
+    QStringList names;
+    for (const FieldDef& field : fields) {
+        QString name = datapacketAttrName(field.name);
+        if (!readableAttrName(name)) {
+            for (qsizetype i = 0; i < name.size(); ++i) {
+                const QChar c = name[i];
+                const bool kept = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || c == u'_' ||
+                                  (i > 0 && ((c >= u'0' && c <= u'9') || c == u'-' || c == u'.'));
+                if (!kept)
+                    name[i] = u'_';
+            }
+            if (!readableAttrName(name))
+                name.prepend(u'_'); // "xmlns" declares a namespace
+        }
+        while (names.contains(name))
+            name += u'_';
+        names.append(name);
+    }
+    return names;
+}
+
 const char* typeName(FieldType type)
 {
     switch (type) {
@@ -650,9 +693,11 @@ QByteArray writeDatapacket(const QList<FieldDef>& fields, const QList<QVariantLi
     out.append(
         R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>  <DATAPACKET Version="2.0"><METADATA><FIELDS>)");
 
+    const QStringList attrNames = rowAttrNames(fields);
     QList<QByteArray> rowAttributes; // " attrname=\"" per field
-    for (const FieldDef& field : fields) {
-        const QString attrName = datapacketAttrName(field.name);
+    for (qsizetype f = 0; f < fields.size(); ++f) {
+        const FieldDef& field = fields[f];
+        const QString& attrName = attrNames[f];
         out.append("<FIELD");
         if (attrName != field.name)
             appendAttribute(out, "fieldname", field.name);
