@@ -44,10 +44,11 @@ QString programFolder()
 {
     if (g_programFolder.isEmpty()) {
         const QString appDir = QCoreApplication::applicationDirPath();
-        // After a system-wide install the executable's folder is not writable: each user keeps
-        // their tables in the installation folder instead.
+        // An installed program (in a bin folder, or in a folder it cannot write, even when run as
+        // root) keeps each user's tables in the installation folder, not beside the executable.
         const QFileInfo info(appDir);
-        g_programFolder = withSeparator(info.isWritable() ? appDir : installFolder());
+        const bool installed = info.fileName() == QLatin1String("bin") || !info.isWritable();
+        g_programFolder = withSeparator(installed ? installFolder() : appDir);
     }
     return g_programFolder;
 }
