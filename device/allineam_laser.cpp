@@ -11,11 +11,12 @@ TForm_All_Laser* Form_All_Laser = nullptr;
 
 TForm_All_Laser::TForm_All_Laser() : Form(QStringLiteral("Form_All_Laser"), QStringLiteral("Fine Allineamento Laser"))
 {
-    Button1 = place(new QPushButton(QStringLiteral("Termina Controllo Allineamento"), client()),
-                    QStringLiteral("Button1"), 12, 24, 189, 41);
+    Button1 = new QPushButton(QStringLiteral("Termina Controllo Allineamento"), client());
     setBorder(Border::Dialog, false);
     setStayOnTop(true);
     setOuterSize(221, 122);
+    // As wide as the window allows: the caption barely fits in the look-alike fonts.
+    place(Button1, QStringLiteral("Button1"), 6, 24, client()->minimumWidth() - 12, 41);
     move(265, 242);
     connectHandler(Button1, &QPushButton::clicked, this, &TForm_All_Laser::Button1Click);
 }

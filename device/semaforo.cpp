@@ -21,6 +21,8 @@ TForm_Semaforo::TForm_Semaforo() : Form(QStringLiteral("Form_Semaforo"), QString
     Sh_sem4 = place(new Shape(c), QStringLiteral("Sh_sem4"), 288, 16, 65, 65);
     Timer_Semaforo = new QTimer(this);
     Timer_Semaforo->setObjectName(QStringLiteral("Timer_Semaforo"));
+    // A coarse timer may fire up to 5% off: the device must see the lights one second apart.
+    Timer_Semaforo->setTimerType(Qt::PreciseTimer);
     Timer_Semaforo->setInterval(1000);
     MediaPlayer1 = new WavPlayer(this);
     MediaPlayer1->setObjectName(QStringLiteral("MediaPlayer1"));

@@ -1,7 +1,8 @@
 #include "device/wavplayer.h"
 
+#include "device/serialport.h"
+
 #include <QFile>
-#include <QLoggingCategory>
 #include <QtEndian>
 
 #include <chrono>
@@ -11,8 +12,6 @@
 
 #include <pulse/error.h>
 #include <pulse/simple.h>
-
-Q_LOGGING_CATEGORY(lcSound, "quintara.device.sound")
 
 namespace {
 
@@ -60,8 +59,8 @@ bool parseWave(const QByteArray& bytes, Wave& wave)
 bool play(const Wave& wave)
 {
     int error = 0;
-    pa_simple* stream = pa_simple_new(nullptr, "Quintara", PA_STREAM_PLAYBACK, nullptr, "stop", &wave.spec, nullptr,
-                                      nullptr, &error);
+    pa_simple* stream =
+        pa_simple_new(nullptr, "Quintara", PA_STREAM_PLAYBACK, nullptr, "stop", &wave.spec, nullptr, nullptr, &error);
     if (!stream)
         return false;
     const bool ok = pa_simple_write(stream, wave.samples.constData(), size_t(wave.samples.size()), &error) == 0 &&
@@ -72,9 +71,7 @@ bool play(const Wave& wave)
 
 } // namespace
 
-WavPlayer::WavPlayer(QObject* parent) : QObject(parent)
-{
-}
+WavPlayer::WavPlayer(QObject* parent) : QObject(parent) {}
 
 bool WavPlayer::playAndWait(const QString& path) noexcept
 {
@@ -83,12 +80,12 @@ bool WavPlayer::playAndWait(const QString& path) noexcept
         m_lastFile = path;
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly)) {
-            qCInfo(lcSound) << "no sound file" << path;
+            qCInfo(lcDevice) << "no sound file" << path;
             return false;
         }
         auto wave = std::make_shared<Wave>();
         if (!parseWave(file.readAll(), *wave)) {
-            qCWarning(lcSound) << "not a PCM wave file" << path;
+            qCWarning(lcDevice) << "not a PCM wave file" << path;
             return false;
         }
         // Played on a worker, so a sound server that never answers cannot hold the program.
@@ -97,7 +94,7 @@ bool WavPlayer::playAndWait(const QString& path) noexcept
         std::thread([task] { (*task)(); }).detach();
         const auto bound = std::chrono::milliseconds(wave->durationMs + 1000);
         if (result.wait_for(bound) != std::future_status::ready) {
-            qCWarning(lcSound) << "the sound did not end in time";
+            qCWarning(lcDevice) << "the sound did not end in time";
             return false;
         }
         return result.get();

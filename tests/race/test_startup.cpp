@@ -7,6 +7,7 @@
 #include "tables/table.h"
 #include "tables/tablemodel.h"
 #include "tests/support/program.h"
+#include "widgets/controls.h"
 #include "widgets/datagrid.h"
 #include "widgets/dialogs.h"
 
