@@ -210,6 +210,7 @@ void TestDialogue::portThatNamesNoDevice()
     ProgramSession program(ProgramSession::Device::None);
     // COM1 links to an adapter that is no longer plugged in.
     const QString com1 = program.folders().install() + QStringLiteral("COM1");
+    QFile::remove(com1);
     QVERIFY(QFile::link(program.folders().install() + QStringLiteral("ttyUSB-gone"), com1));
     program.start();
     QCOMPARE(dialogs::shownTexts(), QStringList{QStringLiteral("Specified device not found (%1).").arg(com1)});

@@ -5,6 +5,8 @@
 #include "tools/sim/simulator.h"
 #include "widgets/dialogs.h"
 
+#include <QFile>
+
 ProgramSession::ProgramSession(Device device)
 {
     dialogs::setTestMode(true);
@@ -12,6 +14,9 @@ ProgramSession::ProgramSession(Device device)
     if (device == Device::Simulator) {
         m_device = std::make_unique<Simulator>();
         m_device->start(1, m_folders.install());
+    } else {
+        // A COM1 link to a device that is not plugged in, so no test ever opens the machine's own ports.
+        QFile::link(m_folders.install() + QStringLiteral("unplugged"), m_folders.install() + QStringLiteral("COM1"));
     }
 }
 

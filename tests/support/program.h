@@ -7,8 +7,8 @@
 class Simulator;
 
 // Starts the program the way main() does, in temporary folders and with pre-answered message boxes,
-// with the simulated timing device linked as COM1 unless asked otherwise, and removes its windows
-// again at the end of the test.
+// with the simulated timing device linked as COM1 (or, without a device, a COM1 link to nothing),
+// and removes its windows again at the end of the test.
 class ProgramSession
 {
 public:
