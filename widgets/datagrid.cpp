@@ -226,6 +226,23 @@ void DataGrid::commitEdit()
 
 void DataGrid::followCursor(int row)
 {
+    if (m_readOnly && !m_followPending) {
+        m_followPending = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_followPending = false;
+                if (Table* t = table())
+                    followCursorNow(t->currentRow());
+            },
+            Qt::QueuedConnection);
+    }
+    if (!m_readOnly)
+        followCursorNow(row);
+}
+
+void DataGrid::followCursorNow(int row)
+{
     if (m_driving || !m_source || row < 0 || row >= m_source->rowCount())
         return;
     if (currentIndex().row() == row)

@@ -41,6 +41,7 @@ protected:
 
 private:
     void followCursor(int row);
+    void followCursorNow(int row);
     void applyColumns();
     int firstVisibleColumn() const;
     int lastVisibleColumn() const;
@@ -55,5 +56,8 @@ private:
     bool m_readOnly = false;
     bool m_syncing = false; // the view follows the table's cursor
     bool m_driving = false; // the table follows the view's current row
+    // A read-only grid follows the cursor once the handler that walks the table has returned:
+    // a passage walks the race table, and only where the cursor ends up matters.
+    bool m_followPending = false;
     bool m_byKey = false;   // a cursor move asked for by a key, not by the view itself
 };
