@@ -17,7 +17,7 @@ namespace {
 
 struct Wave
 {
-    pa_sample_spec spec{};
+    pa_sample_spec sampleFormat{};
     QByteArray samples;
     qint64 durationMs = 0;
 };
@@ -48,9 +48,9 @@ bool parseWave(const QByteArray& bytes, Wave& wave)
     }
     if (format != 1 || channels < 1 || channels > 2 || rate <= 0 || (bits != 8 && bits != 16) || wave.samples.isEmpty())
         return false;
-    wave.spec.format = bits == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
-    wave.spec.channels = uint8_t(channels);
-    wave.spec.rate = uint32_t(rate);
+    wave.sampleFormat.format = bits == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
+    wave.sampleFormat.channels = uint8_t(channels);
+    wave.sampleFormat.rate = uint32_t(rate);
     const qint64 bytesPerSecond = qint64(rate) * channels * (bits / 8);
     wave.durationMs = wave.samples.size() * 1000 / bytesPerSecond;
     return true;
@@ -60,7 +60,7 @@ bool play(const Wave& wave)
 {
     int error = 0;
     pa_simple* stream =
-        pa_simple_new(nullptr, "Quintara", PA_STREAM_PLAYBACK, nullptr, "stop", &wave.spec, nullptr, nullptr, &error);
+        pa_simple_new(nullptr, "Quintara", PA_STREAM_PLAYBACK, nullptr, "stop", &wave.sampleFormat, nullptr, nullptr, &error);
     if (!stream)
         return false;
     const bool ok = pa_simple_write(stream, wave.samples.constData(), size_t(wave.samples.size()), &error) == 0 &&

@@ -103,10 +103,10 @@ public:
 #ifdef Q_OS_LINUX
         // A zero it_value would disarm the timer: a due time already past fires at the next nanosecond.
         dueNs = std::max<qint64>(dueNs, 1);
-        itimerspec spec{};
-        spec.it_value.tv_sec = static_cast<time_t>(dueNs / 1'000'000'000LL);
-        spec.it_value.tv_nsec = static_cast<long>(dueNs % 1'000'000'000LL);
-        ::timerfd_settime(m_fd, TFD_TIMER_ABSTIME, &spec, nullptr);
+        itimerspec due{};
+        due.it_value.tv_sec = static_cast<time_t>(dueNs / 1'000'000'000LL);
+        due.it_value.tv_nsec = static_cast<long>(dueNs % 1'000'000'000LL);
+        ::timerfd_settime(m_fd, TFD_TIMER_ABSTIME, &due, nullptr);
 #else
         const qint64 waitNs = std::max<qint64>(0, dueNs - monotonicNowNs());
         m_timer->start(static_cast<int>((waitNs + 999'999) / 1'000'000));
@@ -116,8 +116,8 @@ public:
     void disarm()
     {
 #ifdef Q_OS_LINUX
-        const itimerspec spec{};
-        ::timerfd_settime(m_fd, TFD_TIMER_ABSTIME, &spec, nullptr);
+        const itimerspec disarmed{};
+        ::timerfd_settime(m_fd, TFD_TIMER_ABSTIME, &disarmed, nullptr);
         quint64 expirations = 0;
         [[maybe_unused]] const auto ignored = ::read(m_fd, &expirations, sizeof expirations);
 #else
