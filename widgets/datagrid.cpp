@@ -125,6 +125,8 @@ DataGrid::DataGrid(QWidget* parent) : QTableView(parent), m_delegate(new GridDel
     setSelectionMode(QAbstractItemView::SingleSelection);
     setTabKeyNavigation(true);
     setReadOnly(false);
+    // Rows 18 pixels apart, level with the race window's position labels.
+    verticalHeader()->setMinimumSectionSize(18);
     verticalHeader()->setDefaultSectionSize(18);
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     verticalHeader()->setFixedWidth(12);
