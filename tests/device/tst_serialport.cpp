@@ -3,6 +3,8 @@
 #include "device/serialport.h"
 #include "tables/error.h"
 #include "tables/paths.h"
+#include "tests/device/receiver.h"
+#include "tests/support/errors.h"
 #include "tests/support/testfolders.h"
 #include "tools/sim/simulator.h"
 
@@ -15,32 +17,6 @@
 #include <memory>
 #include <termios.h>
 #include <unistd.h>
-
-namespace {
-
-// The message of the AppError that `call` raises; empty when it raises none.
-template <typename Call> QString errorOf(Call call)
-{
-    try {
-        call();
-    } catch (const AppError& error) {
-        return error.message();
-    }
-    return {};
-}
-
-// Collects everything a port receives, reading at each OnRxChar as the program's handlers do.
-struct Receiver
-{
-    explicit Receiver(SerialPort& port)
-    {
-        QObject::connect(&port, &SerialPort::OnRxChar, &context, [this, &port] { text += port.ReadPending(); });
-    }
-    QObject context;
-    QString text;
-};
-
-} // namespace
 
 class TestSerialPort : public QObject
 {

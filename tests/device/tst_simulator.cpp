@@ -2,6 +2,8 @@
 
 #include "device/serialport.h"
 #include "tables/error.h"
+#include "tests/device/receiver.h"
+#include "tests/support/errors.h"
 #include "tests/support/testfolders.h"
 #include "tools/sim/simulator.h"
 
@@ -18,26 +20,6 @@ Q_DECLARE_METATYPE(AnswerMode)
 Q_DECLARE_METATYPE(Passage)
 
 namespace {
-
-template <typename Call> QString errorOf(Call call)
-{
-    try {
-        call();
-    } catch (const AppError& error) {
-        return error.message();
-    }
-    return {};
-}
-
-struct Receiver
-{
-    explicit Receiver(SerialPort& port)
-    {
-        QObject::connect(&port, &SerialPort::OnRxChar, &context, [this, &port] { text += port.ReadPending(); });
-    }
-    QObject context;
-    QString text;
-};
 
 void send(SerialPort& port, const QString& commands)
 {

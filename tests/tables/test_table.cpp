@@ -1,4 +1,5 @@
 #include "tables/table.h"
+#include "tests/support/errors.h"
 #include "tests/support/testfolders.h"
 
 #include <QDir>
@@ -52,16 +53,6 @@ QStringList column(const Table& table, const QString& field)
         out << (v.isValid() ? Table::displayText(v, table.fields().at(f).type) : QStringLiteral("<null>"));
     }
     return out;
-}
-
-QString errorOf(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const AppError& e) {
-        return e.message();
-    }
-    return QString();
 }
 
 // Walks to the row whose "nome" is name and sets field to value in one edit.
