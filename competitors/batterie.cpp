@@ -19,18 +19,15 @@ TForm_batterie::TForm_batterie() : Form(QStringLiteral("Form_batterie"), QString
     Exit1 = addFileExitMenu();
 
     QWidget* c = client();
-    Lbe_nr_conc_batt = labeledEdit(c, QStringLiteral("Lbe_nr_conc_batt"), QStringLiteral("Nr. concorrenti per batteria:"),
-                                   QStringLiteral("4"), 16, 24, 57);
-    UpDown1 = new UpDown(Lbe_nr_conc_batt, 0, 100, 4, c);
-    UpDown1->setObjectName(QStringLiteral("UpDown1"));
+    Lbe_nr_conc_batt = labeledEdit(c, QStringLiteral("Lbe_nr_conc_batt"),
+                                   QStringLiteral("Nr. concorrenti per batteria:"), QStringLiteral("4"), 16, 24, 57);
+    UpDown1 = new UpDown(Lbe_nr_conc_batt, QStringLiteral("UpDown1"), 0, 100, 4, c);
     Lbe_Nr_Qualif = labeledEdit(c, QStringLiteral("Lbe_Nr_Qualif"), QStringLiteral("Nr. Qualifiche da fare:"),
                                 QStringLiteral("1"), 16, 72, 57);
-    UpDown2 = new UpDown(Lbe_Nr_Qualif, 0, 100, 1, c);
-    UpDown2->setObjectName(QStringLiteral("UpDown2"));
-    Lbe_Durata_Qualif = labeledEdit(c, QStringLiteral("Lbe_Durata_Qualif"), QStringLiteral("Durata qualifiche in minuti:"),
-                                    QStringLiteral("1"), 16, 120, 57);
-    UpDown3 = new UpDown(Lbe_Durata_Qualif, 0, 100, 1, c);
-    UpDown3->setObjectName(QStringLiteral("UpDown3"));
+    UpDown2 = new UpDown(Lbe_Nr_Qualif, QStringLiteral("UpDown2"), 0, 100, 1, c);
+    Lbe_Durata_Qualif = labeledEdit(c, QStringLiteral("Lbe_Durata_Qualif"),
+                                    QStringLiteral("Durata qualifiche in minuti:"), QStringLiteral("1"), 16, 120, 57);
+    UpDown3 = new UpDown(Lbe_Durata_Qualif, QStringLiteral("UpDown3"), 0, 100, 1, c);
 
     Button2 = place(new QPushButton(QStringLiteral("Crea Batterie"), c), QStringLiteral("Button2"), 16, 156, 97, 27);
     Button1 = place(new QPushButton(QStringLiteral("Esci"), c), QStringLiteral("Button1"), 136, 156, 89, 27);

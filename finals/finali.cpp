@@ -27,12 +27,10 @@ TForm_Finali::TForm_Finali() : Form(QStringLiteral("Form_Finali"), QStringLitera
     QWidget* c = client();
     Lbe_Nr_Conc_Finale = labeledEdit(c, QStringLiteral("Lbe_Nr_Conc_Finale"),
                                      QStringLiteral("Nr.concorrenti per finale:"), QStringLiteral("4"), 24, 32, 57);
-    UpDown1 = new UpDown(Lbe_Nr_Conc_Finale, 0, 100, 4, c);
-    UpDown1->setObjectName(QStringLiteral("UpDown1"));
+    UpDown1 = new UpDown(Lbe_Nr_Conc_Finale, QStringLiteral("UpDown1"), 0, 100, 4, c);
     Lbe_Nr_Min_Finale = labeledEdit(c, QStringLiteral("Lbe_Nr_Min_Finale"), QStringLiteral("Nr. minuti della finale:"),
                                     QStringLiteral("2"), 24, 80, 57);
-    UpDown2 = new UpDown(Lbe_Nr_Min_Finale, 0, 100, 2, c);
-    UpDown2->setObjectName(QStringLiteral("UpDown2"));
+    UpDown2 = new UpDown(Lbe_Nr_Min_Finale, QStringLiteral("UpDown2"), 0, 100, 2, c);
     Chb_Finale_Singola_SN = place(new QCheckBox(QStringLiteral("Finale singola"), c),
                                   QStringLiteral("Chb_Finale_Singola_SN"), 24, 112, 121, 17);
     Chb_Finale_Singola_SN->setChecked(true);

@@ -23,8 +23,7 @@ TForm_Qualifica::TForm_Qualifica() : Form(QStringLiteral("Form_Qualifica"), QStr
     QWidget* c = client();
     Lbe_Nr_Bat_Qual = labeledEdit(c, QStringLiteral("Lbe_Nr_Bat_Qual"), QStringLiteral("Nr. Batteria per qualifiche:"),
                                   QStringLiteral("0"), 24, 32, 57);
-    UpDown1 = new UpDown(Lbe_Nr_Bat_Qual, 0, 100, 0, c);
-    UpDown1->setObjectName(QStringLiteral("UpDown1"));
+    UpDown1 = new UpDown(Lbe_Nr_Bat_Qual, QStringLiteral("UpDown1"), 0, 100, 0, c);
     Button1 = place(new QPushButton(QStringLiteral("Esci"), c), QStringLiteral("Button1"), 24, 72, 89, 29);
 
     setBorder(Border::Fixed);

@@ -19,8 +19,7 @@ TForm_Scelta_Comm::TForm_Scelta_Comm() : Form(QStringLiteral("Form_Scelta_Comm")
     QWidget* c = client();
     place(new QLabel(QStringLiteral("Scegli la COMM"), c), QStringLiteral("Label1"), 16, 12);
     Ed_Comm = place(new ExitEdit(c), QStringLiteral("Ed_Comm"), 16, 36, 49, 21);
-    UpDown1 = new UpDown(Ed_Comm, 0, 100, 1, c);
-    UpDown1->setObjectName(QStringLiteral("UpDown1"));
+    UpDown1 = new UpDown(Ed_Comm, QStringLiteral("UpDown1"), 0, 100, 1, c);
     Button1 = place(new QPushButton(QStringLiteral("OK"), c), QStringLiteral("Button1"), 104, 34, 75, 25);
 
     setBorder(Border::Fixed);

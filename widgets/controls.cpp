@@ -7,9 +7,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-Shape::Shape(QWidget* parent) : QWidget(parent)
-{
-}
+Shape::Shape(QWidget* parent) : QWidget(parent) {}
 
 void Shape::setBrushColor(const QColor& color)
 {
@@ -69,10 +67,11 @@ void Memo::appendText(const QString& text)
     moveCursor(QTextCursor::End);
 }
 
-UpDown::UpDown(QLineEdit* associate, int min, int max, int position, QWidget* parent)
+UpDown::UpDown(QLineEdit* associate, const QString& name, int min, int max, int position, QWidget* parent)
     : QWidget(parent), m_associate(associate), m_min(min), m_max(max), m_position(position),
       m_up(new QToolButton(this)), m_down(new QToolButton(this))
 {
+    setObjectName(name);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);

@@ -9,8 +9,7 @@
 class QToolButton;
 
 // Places a control at left, top, width, height in its parent and names it.
-template <typename W>
-W* place(W* widget, const QString& name, int left, int top, int width = -1, int height = -1)
+template <typename W> W* place(W* widget, const QString& name, int left, int top, int width = -1, int height = -1)
 {
     widget->setObjectName(name);
     if (width < 0 || height < 0) {
@@ -89,7 +88,7 @@ class UpDown : public QWidget
 {
     Q_OBJECT
 public:
-    UpDown(QLineEdit* associate, int min, int max, int position, QWidget* parent = nullptr);
+    UpDown(QLineEdit* associate, const QString& name, int min, int max, int position, QWidget* parent);
     int position() const;
     void stepBy(int steps);
 
