@@ -2,6 +2,8 @@
 
 #include "tables/error.h"
 
+Q_LOGGING_CATEGORY(lcCompetitors, "quintara.competitors", QtInfoMsg)
+
 void generateHeats(const QList<Competitor>& byFrequency, int heatSize, const std::function<void(const HeatRow&)>& append)
 {
     int heat = 1;         // H
@@ -30,6 +32,7 @@ void generateHeats(const QList<Competitor>& byFrequency, int heatSize, const std
             pushed = 0;
         }
     }
+    qCDebug(lcCompetitors) << byFrequency.size() << "competitors placed in heats of" << heatSize;
 }
 
 QList<HeatRow> generateHeats(const QList<Competitor>& byFrequency, int heatSize)

@@ -1,10 +1,14 @@
 #pragma once
 
 #include <QList>
+#include <QLoggingCategory>
 #include <QString>
 #include <QVariant>
 
 #include <functional>
+
+// The competitors subsystem's one logging category.
+Q_DECLARE_LOGGING_CATEGORY(lcCompetitors)
 
 // One competitor as the list holds it: any value may be null.
 struct Competitor

@@ -51,7 +51,7 @@ TFrm_lista_batterie::TFrm_lista_batterie()
 
 void TFrm_lista_batterie::FormShow()
 {
-    // 1. The competitor list, loaded afresh.
+    // The competitor list, loaded afresh.
     const QString listPath = paths::programFile(layouts::competitorListFile);
     const bool haveList = paths::fileExists(listPath);
     if (haveList) {
@@ -60,14 +60,14 @@ void TFrm_lista_batterie::FormShow()
         CDS_lista_conc->close();
         dialogs::message(QStringLiteral("Lista concorrenti vuota - prima immetti lista concorrenti"));
     }
-    // 2. The old heats file; the generator names it in lower case, which denotes the same file.
+    // The old heats file; the generator names it in lower case, which denotes the same file.
     paths::removeFile(paths::programFile(QStringLiteral("batterie.xml")));
-    // 3. A new, empty heats table.
+    // A new, empty heats table.
     CDS_Batterie->close();
     layouts::defineHeats(*CDS_Batterie);
     CDS_Batterie->createTable();
     DBG_batterie->setDataSource(DS_Batterie);
-    // 4. to 7.
+    // The competitors in frequency order, placed into heats.
     QList<Competitor> competitors;
     if (haveList) {
         CDS_lista_conc->setIndexFieldNames(layouts::frequenza);
@@ -82,7 +82,7 @@ void TFrm_lista_batterie::FormShow()
             CDS_Batterie->appendRecord({row.heat, row.name, row.frequency, row.group});
         });
     } catch (...) {
-        // 8. also after a stop, so the grid shows the heats placed so far in order.
+        // Ordered by heat also after a stop, so the grid shows the heats placed so far in order.
         CDS_Batterie->setIndexFieldNames(layouts::nBatteria);
         throw;
     }
@@ -127,11 +127,11 @@ void TFrm_lista_batterie::ImpostoVarMacch()
 {
     TGestione_gare* g = Gestione_gare;
     for (int ch = 1; ch <= 5; ++ch)
-        g->channelFinished[ch] = true;
+        g->channels[ch].channelFinished = true;
     const int n = convert::strToInt(Form_batterie->Lbe_nr_conc_batt->text());
     if (n >= 1 && n <= 5) {
         for (int ch = 1; ch <= n; ++ch)
-            g->channelFinished[ch] = false;
+            g->channels[ch].channelFinished = false;
     }
 }
 

@@ -23,6 +23,9 @@ TForm_All_Laser::TForm_All_Laser() : Form(QStringLiteral("Form_All_Laser"), QStr
 
 void TForm_All_Laser::Button1Click()
 {
+    // "W" and closing the port would end the race's lap counting.
+    if (Gestione_gare->refusedDuringRace())
+        return;
     Gestione_gare->VaComm1->SendText(QStringLiteral("W"));
     Gestione_gare->VaComm1->ClosePort();
     close();

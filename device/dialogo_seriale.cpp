@@ -56,6 +56,9 @@ void TGestione_gare::TimerDialogoComTimer()
 
 void TGestione_gare::Verificadialogoseriale1Click()
 {
+    // The check would take the port from the race and stop lap counting.
+    if (refusedDuringRace())
+        return;
     // With a race mode on, the answer would go to passage processing instead.
     Form_Finali->finalsActive = false;
     Form_Qualifica->qualificationsActive = false;
@@ -70,6 +73,8 @@ void TGestione_gare::Lbl_CommDblClick()
 
 void TGestione_gare::Allineamentolaser1Click()
 {
+    if (refusedDuringRace())
+        return;
     if (Sh_Ok_Com->brushColor() != lightGreen) {
         dialogs::message(QStringLiteral("Porta Seriale non funzionante"));
         return;

@@ -1,8 +1,12 @@
 #pragma once
 
 #include <QList>
+#include <QLoggingCategory>
 #include <QString>
 #include <QStringList>
+
+// The finals subsystem's one logging category.
+Q_DECLARE_LOGGING_CATEGORY(lcFinals)
 
 struct FinalistRow
 {
@@ -13,6 +17,8 @@ struct FinalistRow
 
 // The letter of final 1..26 ("A".."Z"); any other number leaves `letter` as it was.
 void finalLetter(int number, QString& letter);
+// The number 1..26 of a final's letter "A".."Z"; 0 for any other text.
+int finalNumberOf(const QString& letter);
 
 // Distributes the qualification ranking (best first) over the finals. A single final takes the
 // `perFinal` best. All finals take everyone: `perFinal` to a final from "A" on, the last holding the

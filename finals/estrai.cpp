@@ -26,9 +26,9 @@ void TGestione_gare::EstraiFinalisti1Click()
 
 void TGestione_gare::CreaFinali()
 {
-    // 1. The finals settings window stays open while the rest runs.
+    // The finals settings window stays open while the rest runs.
     Form_Finali->showForm();
-    // 2.
+    // The qualification results, saved and opened so that the ranking can be read.
     const QString qualificationPath = paths::programFile(layouts::qualificationFile);
     if (CDS_Gara->isOpen())
         CDS_Gara->saveToFile(qualificationPath);
@@ -38,7 +38,7 @@ void TGestione_gare::CreaFinali()
             CDS_Gara->open();
         }
     }
-    // 3. and 4.
+    // A new, empty finals table replaces the old one and its file.
     paths::removeFile(paths::programFile(layouts::finalsFile));
     CDS_Finali->close();
     CDS_Finali->setFilter(QString());
@@ -49,11 +49,8 @@ void TGestione_gare::CreaFinali()
     DBGr_sit_conc->setDataSource(DS_Finali);
     // The race table is only written by the race: no row is added or typed over in the grid.
     DBGr_sit_conc->setReadOnly(true);
-    // 5.
     layouts::orderByRanking(*CDS_Gara);
-    // 6.
     DBGr_sit_conc->hideColumns(layouts::finalsHiddenColumns());
-    // 7.
     Bitb_Start->setEnabled(true);
     Bitb_Stop->setEnabled(false);
 }
@@ -75,11 +72,11 @@ void TGestione_gare::ApriFinali()
 void TGestione_gare::ImpostoVarMacch_Finali()
 {
     for (int ch = 1; ch <= 5; ++ch)
-        channelFinished[ch] = true;
+        channels[ch].channelFinished = true;
     const int n = convert::strToInt(Form_Finali->Lbe_Nr_Conc_Finale->text());
     if (n >= 1 && n <= 5) {
         for (int ch = 1; ch <= n; ++ch)
-            channelFinished[ch] = false;
+            channels[ch].channelFinished = false;
     }
 }
 
@@ -117,8 +114,8 @@ void TGestione_gare::Elabora_Finale()
 
 void TGestione_gare::Trasforma_Finale()
 {
-    if (currentFinal.size() == 1 && currentFinal[0] >= QLatin1Char('A') && currentFinal[0] <= QLatin1Char('Z'))
-        currentFinalIndex = currentFinal[0].unicode() - u'A' + 1;
+    if (const int number = finalNumberOf(currentFinal))
+        currentFinalIndex = number;
 }
 
 void TGestione_gare::Visualizzarisultatifinali1Click()

@@ -60,11 +60,11 @@ void TForm_Finali::Chiudo()
     // Both texts are checked before anything is appended, so a refused text never doubles the finalists.
     convert::strToInt(Lbe_Nr_Conc_Finale->text());
     convert::wholeNumberDuration(Lbe_Nr_Min_Finale->text(), timetext::minuteScale);
-    // 1. to 3.
+    // The finalists, from the whole qualification ranking.
     g->CDS_Gara->setFiltered(false);
     g->currentFinal.clear();
     Carico_Conc_Finali();
-    // 4. The number of finals: the highest letter loaded, whatever order the table is in.
+    // The number of finals: the highest letter loaded, whatever order the table is in.
     Table& finals = *g->CDS_Finali;
     QString highest;
     for (finals.first(); !finals.eof(); finals.next()) {
@@ -79,9 +79,8 @@ void TForm_Finali::Chiudo()
     g->currentFinal = highest;
     g->Trasforma_Finale();
     g->Ed_Finali_Fatte->setText(QString::number(g->currentFinalIndex));
-    // 5. The first final started is chosen afresh.
+    // The first final started is chosen afresh.
     g->currentFinal.clear();
-    // 6.
     finalsActive = true;
     close();
 }
@@ -110,7 +109,12 @@ void TForm_Finali::Carico_Parte_Comune()
     g->CDS_Gara->close();
     g->Bitb_Stop->setEnabled(false);
     finalsActive = true;
-    g->CDS_Finali->saveToFile(paths::programFile(layouts::finalsFile));
+    const QString path = paths::programFile(layouts::finalsFile);
+    g->CDS_Finali->saveToFile(path);
+    // Opened again from its file, as the qualification table is, so that the laps and positions of the
+    // finals are written back when the program closes.
+    g->CDS_Finali->close();
+    layouts::openFinals(*g->CDS_Finali, path);
 }
 
 void TForm_Finali::Carico_Conc_Finali_Solo_Una()

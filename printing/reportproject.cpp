@@ -3,13 +3,11 @@
 #include "printing/dataconnection.h"
 #include "printing/logging.h"
 #include "printing/reportdocument.h"
-#include "printing/reportpreview.h"
 #include "tables/error.h"
 #include "tables/paths.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QWidget>
 
 Q_LOGGING_CATEGORY(lcPrinting, "quintara.printing")
 
@@ -80,14 +78,14 @@ ReportDocument ReportProject::prepare()
     return ReportDocument(l, std::move(data), QDate::currentDate());
 }
 
-void ReportProject::Execute()
+std::shared_ptr<const ReportDocument> ReportProject::Execute()
 {
     ReportDocument document = prepare();
     if (!outputPdfPath().isEmpty()) {
         document.writePdf(outputPdfPath());
-        return;
+        return nullptr;
     }
-    showReportPreview(std::make_shared<const ReportDocument>(std::move(document)), qobject_cast<QWidget*>(parent()));
+    return std::make_shared<const ReportDocument>(std::move(document));
 }
 
 int ReportProject::renderToPdf(const QString& path)

@@ -23,10 +23,11 @@ public:
     QString projectFile() const { return m_projectFile; }
     bool isLoaded() const { return m_layout != nullptr; }
 
-    // Runs the report with the default output: a print preview window, from which the report is
-    // printed or saved as PDF (or the PDF file set with setOutputPdf()). Raises AppError when the
-    // project file is missing or faulty, or when the data cannot be read; nothing is output then.
-    void Execute();
+    // Runs the report. With an output PDF set (setOutputPdf()) the report is written there and nothing
+    // is returned; otherwise the laid-out document is returned for the caller to preview and print.
+    // Raises AppError when the project file is missing or faulty, or when the data cannot be read;
+    // nothing is output then.
+    std::shared_ptr<const ReportDocument> Execute();
 
     // Runs the report into a PDF file instead; returns the page count.
     int renderToPdf(const QString& path);

@@ -3,6 +3,7 @@
 
 #include "printing/dataconnection.h"
 #include "printing/help.h"
+#include "printing/reportpreview.h"
 #include "printing/reportproject.h"
 #include "race/gestione_gare.h"
 #include "tables/paths.h"
@@ -30,20 +31,31 @@ void TGestione_gare::createReports()
     connectHandler(Help2, &QAction::triggered, this, &TGestione_gare::Help2Click);
 }
 
+namespace {
+
+// Runs a report and previews it in a window of the race window, unless it went to a PDF file.
+void runReport(ReportProject* project, QWidget* parent)
+{
+    if (auto document = project->Execute())
+        showReportPreview(std::move(document), parent);
+}
+
+} // namespace
+
 void TGestione_gare::Stampabatterie1Click()
 {
-    RvProj_Batterie->Execute();
+    runReport(RvProj_Batterie, this);
 }
 
 void TGestione_gare::Stampaqualifiche1Click()
 {
-    RvProj_Qualifiche->Execute();
+    runReport(RvProj_Qualifiche, this);
 }
 
 void TGestione_gare::Stampareportfinali1Click()
 {
     if (CDS_Finali->isOpen())
-        RvProj_Finali->Execute();
+        runReport(RvProj_Finali, this);
 }
 
 void TGestione_gare::Help2Click()

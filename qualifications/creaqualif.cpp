@@ -11,6 +11,7 @@
 #include "widgets/dialogs.h"
 
 #include <QAction>
+#include <QScopeGuard>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -27,16 +28,22 @@ void TGestione_gare::CreaNuoveQualifiche1Click()
 
 void TGestione_gare::CreaQualif()
 {
-    // 1.
     CDS_Gara->setFiltered(false);
     CDS_Gara->close();
-    // 2.
     const QString heatsPath = paths::programFile(layouts::heatsFile);
     if (paths::fileExists(heatsPath)) {
         CDS_Batterie->setFileName(heatsPath);
         CDS_Batterie->open();
     }
-    // 3.
+    // Closed whatever happens, so that the next build reads the heats file anew rather than heats left in
+    // memory by a failed build.
+    const auto closeHeats = qScopeGuard([this] { CDS_Batterie->close(); });
+    // Records of one heat are numbered in the order the heats table presents them: the order
+    // in which the heats were generated. Without heats this raises before the old results are deleted.
+    CDS_Batterie->setIndexFieldNames(layouts::nBatteria);
+    CDS_Batterie->first();
+    int heat = convert::strToInt(CDS_Batterie->asString(layouts::nBatteria));
+    // A new, empty qualification table replaces the old one and its file.
     const QString path = paths::programFile(layouts::qualificationFile);
     paths::removeFile(path);
     CDS_sit_conc->close();
@@ -44,14 +51,9 @@ void TGestione_gare::CreaQualif()
     CDS_sit_conc->createTable();
     DBGr_sit_conc->setDataSource(DS_sit_conc);
     DBGr_sit_conc->setReadOnly(true);
-    // 4. Records of one heat are numbered in the order the heats table presents them: the order
-    // in which the heats were generated.
-    CDS_Batterie->setIndexFieldNames(layouts::nBatteria);
-    CDS_Batterie->first();
-    int heat = convert::strToInt(CDS_Batterie->asString(layouts::nBatteria));
     int currentHeatNumber = heat;
     int numberInHeat = 1;
-    // 5.
+    // One row per competitor, numbered within the heat.
     while (!CDS_Batterie->eof()) {
         if (heat != currentHeatNumber) {
             currentHeatNumber = heat;
@@ -64,16 +66,14 @@ void TGestione_gare::CreaQualif()
         if (!CDS_Batterie->eof())
             heat = convert::strToInt(CDS_Batterie->asString(layouts::nBatteria));
     }
-    // 6.
     CDS_sit_conc->saveToFile(path);
-    CDS_Batterie->close();
+    qCInfo(lcQualifications) << "qualification table built with" << CDS_sit_conc->recordCount() << "competitors";
     CDS_sit_conc->close();
-    // 7.
+    // The saved table becomes the race table.
     CDS_Gara->setFileName(path);
     CDS_Gara->open();
     DBGr_sit_conc->setDataSource(DS_Gara);
     DBGr_sit_conc->hideColumns(layouts::qualificationHiddenColumns());
-    // 8.
     Form_Qualifica->qualificationsActive = true;
     ScegliBatteria1->setEnabled(true);
     Bitb_Start->setEnabled(true);

@@ -14,6 +14,8 @@
 #include <QMenuBar>
 #include <QPushButton>
 
+Q_LOGGING_CATEGORY(lcQualifications, "quintara.qualifications", QtInfoMsg)
+
 TForm_Qualifica* Form_Qualifica = nullptr;
 
 TForm_Qualifica::TForm_Qualifica() : Form(QStringLiteral("Form_Qualifica"), QStringLiteral("Scegli nr.batteria"))

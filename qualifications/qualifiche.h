@@ -2,6 +2,11 @@
 
 #include "widgets/form.h"
 
+#include <QLoggingCategory>
+
+// The qualifications subsystem's one logging category.
+Q_DECLARE_LOGGING_CATEGORY(lcQualifications)
+
 class QAction;
 class QLineEdit;
 class QPushButton;

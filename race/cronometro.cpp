@@ -29,24 +29,21 @@ void TGestione_gare::showRemainingTime()
 
 void TGestione_gare::Bitb_StartClick()
 {
-    // 1. Steps 1 to 4 stay done even when a later step refuses the start.
+    // The race values are reset and the channels armed even when a check below refuses the start.
     elapsedRaceTime = 0;
     oneMinuteWarned = false;
     timeUp = false;
     currentHeat = 0;
     receivedText.clear();
     for (int ch = 1; ch <= 5; ++ch)
-        awaitingFirstPassage[ch] = true;
-    // 2.
+        channels[ch].awaitingFirstPassage = true;
     minLapTime = convert::wholeNumberDuration(Form_tempo_min->Ed_tempo_min->text(), timetext::minLapScale);
-    // 3.
     if (Form_Qualifica->qualificationsActive)
         Frm_lista_batterie->ImpostoVarMacch();
     if (Form_Finali->finalsActive)
         ImpostoVarMacch_Finali();
-    // 4.
     Btn_Fine_Manche->show();
-    // 5. to 7.
+    // Whether the race may run.
     if (Form_Qualifica->qualificationsActive && Mem_qual_da_fare->text().isEmpty()) {
         dialogs::message(QStringLiteral("manca nr qualifiche da fare - lanciare gestione batterie"));
         return;
@@ -59,16 +56,17 @@ void TGestione_gare::Bitb_StartClick()
         dialogs::message(QStringLiteral("nr. di finali già effettuate tutte"));
         return;
     }
-    // 8.
     remainingTime = raceDuration;
     showRemainingTime();
-    // 9.
+    // Filters the race table to the heat or final.
     if (Form_Qualifica->qualificationsActive)
         Preparo_Gestione_Qualifiche();
     else if (Form_Finali->finalsActive)
         Preparo_Gestione_Finali();
-    // 10. The preparation of a heat refuses with its own message when no heats were handed over.
+    // The preparation of a heat refuses with its own message when no heats were handed over.
     if (heatsTextLength <= 3 && roundsTextLength <= 3) {
+        if (Form_Qualifica->qualificationsActive)
+            racedHeat = convert::strToInt(Form_Qualifica->Lbe_Nr_Bat_Qual->text());
         Bitb_Stop->setEnabled(true);
         Form_Via->showForm();
     }
@@ -150,7 +148,7 @@ void TGestione_gare::ForzoVarFinito()
     const int n = convert::strToInt(Form_batterie->Lbe_nr_conc_batt->text());
     if (n >= 1 && n <= 5) {
         for (int ch = 1; ch <= n; ++ch)
-            channelFinished[ch] = true;
+            channels[ch].channelFinished = true;
     }
 }
 
@@ -159,7 +157,7 @@ void TGestione_gare::ForzoVarFinito_Finali()
     const int n = convert::strToInt(Form_Finali->Lbe_Nr_Conc_Finale->text());
     if (n >= 1 && n <= 5) {
         for (int ch = 1; ch <= n; ++ch)
-            channelFinished[ch] = true;
+            channels[ch].channelFinished = true;
     }
 }
 

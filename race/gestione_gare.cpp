@@ -20,6 +20,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -236,29 +237,25 @@ void TGestione_gare::connectHandlers()
 
 void TGestione_gare::FormCreate()
 {
-    // 1. Settings path; the port number from the settings file when there is one.
+    // The port number from the settings file when there is one.
     settingsPath = paths::installFile(settingsfile::fileName);
     if (paths::fileExists(settingsPath))
         GestiscoFileIni_Comm();
-    // 2.
     Lbl_Comm->setText(QString::number(VaComm1->PortNum()));
-    // 3.
+    // Nothing can be raced or printed until heats or finals exist.
     Bitb_Start->setEnabled(false);
     Bitb_Stop->setEnabled(false);
-    // 4.
     for (QAction* a : {Crea1, CreaNuoveQualifiche1, ScegliBatteria1, EstraiFinalisti1, Visualizzarisultatifinali1,
                        Stampareportfinali1, StampaBatterie1, Stampaqualifiche1, VisualizzarisultatiQualifiche1})
         a->setEnabled(false);
-    // 5.
+    // No car runs on any channel yet.
     for (int ch = 1; ch <= 5; ++ch)
-        channelFinished[ch] = true;
-    // 6.
+        channels[ch].channelFinished = true;
     Timer1->stop();
-    // 7.
     Mem_qual_da_fare->setText(QString());
     Mem_Qualif_fatte->setText(QString());
     Ed_Durata_Gara->setText(QString());
-    // 8.
+    // Whether the device answers shows in the status light.
     Inizio_Imposta_Cnt_Dialogo_Seriale();
 }
 
@@ -315,17 +312,42 @@ void TGestione_gare::About1Click()
     Form_About->showForm();
 }
 
+void TGestione_gare::closeEvent(QCloseEvent* event)
+{
+    // The other windows close first, as the user would close them: closing one saves what was typed in it
+    // (a new competitor list). One that refuses to close keeps the program running.
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (QWidget* w : windows) {
+        if (w != this && w->isVisible() && qobject_cast<Form*>(w) && !w->close()) {
+            event->ignore();
+            return;
+        }
+    }
+    Form::closeEvent(event);
+}
+
 void TGestione_gare::FormClose()
 {
+    // A table that cannot be written back refuses the close: the window stays, and so do its rows.
     closeAllTables();
     QApplication::quit();
 }
 
 void TGestione_gare::closeAllTables()
 {
+    // Every table gets its chance to write back; the first failure is raised once they all have.
+    std::exception_ptr failure;
     const QWidgetList windows = QApplication::topLevelWidgets();
     for (QWidget* w : windows) {
-        for (Table* t : w->findChildren<Table*>())
-            guard([t] { t->close(); });
+        for (Table* t : w->findChildren<Table*>()) {
+            try {
+                t->close();
+            } catch (...) {
+                if (!failure)
+                    failure = std::current_exception();
+            }
+        }
     }
+    if (failure)
+        std::rethrow_exception(failure);
 }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "race/journal.h"
+#include "race/laprules.h"
+#include "race/racerecord.h"
 #include "widgets/form.h"
 
 #include <QString>
@@ -21,10 +24,7 @@ class SerialPort;
 class Shape;
 class Table;
 class TableModel;
-
-// Per-channel timing state, indexed by channel 1..5 (index 0 unused).
-template <typename T>
-using PerChannel = std::array<T, 6>;
+struct StampedByte;
 
 // The race window: the menu, the grid of the race table, the race clock, the port to the timing
 // device, the competition tables and the race state shared with the other windows.
@@ -82,6 +82,16 @@ public:
     void Trasforma_Finale();
     void ImpostoVarMacch_Finali();
 
+    // The race record and its journal: begun when the start lights open the port, a tick for every race clock
+    // tick, removed once the race table is saved at the end of the race.
+    void beginRaceRecord();
+    void recordTick(qint64 stampNs);
+    void endRaceRecord();
+    // The race table of the race mode: the qualification table or the finals table.
+    Table& raceTable() const;
+    // At the first show: offers to rebuild a race the program did not see to its end from its journal.
+    void restoreFromJournal();
+
     // Passage processing
     void GestioneQualifiche();
     void GestioneFinali();
@@ -100,9 +110,12 @@ public:
     void CalcoloTempoMiglFinali();
     void CalcoloTempoTot();
 
-    // The race mode: qualifications win when both flags are set.
-    bool qualificationsRunning() const;
-    bool finalsRunning() const;
+    // The race mode of the heat chooser's and the finals window's flags.
+    laprules::RaceMode raceMode() const;
+    // A heat or final is on track: from the start lights until the last car is in, "Interrompi" or "Fine manche".
+    bool raceRunning() const;
+    // Shows why a device check cannot run now and returns true while a race runs.
+    bool refusedDuringRace() const;
 
     // Serial link (device/): reception, dialogue check, laser alignment.
     void VaComm1RxChar();
@@ -127,15 +140,13 @@ public:
     void GestiscoFileIni_Comm();
     void GestiscoFileIni_tempo_min();
 
-    // Every table of every window that was opened from its file writes itself back when changed.
+    // Every table of every window that was opened from its file writes itself back when changed. Raises the
+    // first write-back error once every table has been tried; a table that failed keeps its rows.
     static void closeAllTables();
 
     // Controls
     DataGrid* DBGr_sit_conc;
-    QList<QLabel*> positionLabels;
-    QLabel* Label1;
     QLineEdit* Ed_Durata_Gara;
-    QLabel* Label4;
     QLabel* Label2;
     Memo* Mem_qual_da_fare;
     QLabel* Label3;
@@ -146,10 +157,8 @@ public:
     QLineEdit* Ed_Qual_da_fare;
     QLineEdit* Ed_Nr_Batterie;
     QLineEdit* Ed_Finali_Fatte;
-    QLabel* Label21;
     DblClickLabel* Lbl_Comm;
     Shape* Sh_Ok_Com;
-    QLabel* Image1;
     QTimer* Timer1;
     QTimer* TimerDialogoCom;
     SerialPort* VaComm1;
@@ -173,43 +182,43 @@ public:
     DataConnection* RvDataSetConnection3 = nullptr; // CDS_Gara
 
     // Menu
-    QMenu* File1;
     QAction* Impostazioni1;
     QAction* Impostazionetempominimo1;
     QAction* abilitomenQualifiche1;
     QAction* Impostazfinali1;
-    QMenu* Utilit1;
     QAction* Allineamentolaser1;
     QAction* Verificadialogoseriale1;
     QAction* Verificadatiseriale1;
     QAction* Exit1;
-    QMenu* Concorrenti1;
     QAction* Inserimento1;
-    QMenu* Batterie1;
     QAction* Crea1;
-    QMenu* Qualifiche1;
     QAction* CreaNuoveQualifiche1;
     QAction* StampaBatterie1;
     QAction* ScegliBatteria1;
     QAction* VisualizzarisultatiQualifiche1;
     QAction* Stampaqualifiche1;
-    QMenu* Finali1;
     QAction* EstraiFinalisti1;
     QAction* Visualizzarisultatifinali1;
     QAction* Stampareportfinali1;
-    QMenu* Help1;
     QAction* Help2;
     QAction* About1;
 
     // Race state (times are day fractions)
-    PerChannel<double> lastPassageTime{};
-    PerChannel<double> lapStartTime{};
-    PerChannel<bool> awaitingFirstPassage{};
-    PerChannel<bool> channelFinished{};
+    laprules::PerChannel<laprules::ChannelState> channels{};
+    // The race on track, or the one just raced; its journal while it runs.
+    racerecord::RaceRecord raceRecord;
+    bool raceRecorded = false;
+    PassageJournal journal;
+    // The arrival stamp of the passage being handled.
+    qint64 passageStamp = 0;
+    // The race mode of the passage being handled, decided once when it is received.
+    laprules::RaceMode passageMode = laprules::RaceMode::Idle;
     int currentChannel = 0;
     int lapCount = 0;
     QString receivedText;
     int currentHeat = 0;
+    // The heat being raced, as set when the race started.
+    int racedHeat = 0;
     double raceDuration = 0;
     double remainingTime = 0;
     double elapsedRaceTime = 0;
@@ -227,9 +236,29 @@ public:
     QString settingsPath;
 
 protected:
+    void FormShow() override;
     void FormClose() override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Each channel digit received is one passage, handled in arrival order at its arrival stamp.
+    void handlePassages(const QList<StampedByte>& received, void (TGestione_gare::*updateRow)());
+    bool m_shownOnce = false;
+
+    // Controls and menus that no other window touches
+    QList<QLabel*> positionLabels;
+    QLabel* Label1;
+    QLabel* Label4;
+    QLabel* Label21;
+    QLabel* Image1;
+    QMenu* File1;
+    QMenu* Utilit1;
+    QMenu* Concorrenti1;
+    QMenu* Batterie1;
+    QMenu* Qualifiche1;
+    QMenu* Finali1;
+    QMenu* Help1;
+
     void createControls();
     void createMenu();
     void connectHandlers();

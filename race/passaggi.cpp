@@ -11,18 +11,11 @@
 #include "tables/paths.h"
 #include "tables/table.h"
 #include "tables/timetext.h"
+#include "widgets/dialogs.h"
 
 #include <QLineEdit>
 
 namespace {
-
-// The channel named by a reception: exactly one digit "1".."5", otherwise 0.
-int channelOf(const QString& text)
-{
-    if (text.size() == 1 && text[0] >= QLatin1Char('1') && text[0] <= QLatin1Char('5'))
-        return text[0].digitValue();
-    return 0;
-}
 
 // An integer field as the row shows it: a null reads as 0.
 int intValue(const Table& table, const QString& field)
@@ -32,50 +25,85 @@ int intValue(const Table& table, const QString& field)
 
 } // namespace
 
-bool TGestione_gare::qualificationsRunning() const
+laprules::RaceMode TGestione_gare::raceMode() const
 {
-    return Form_Qualifica->qualificationsActive;
+    return laprules::raceMode(Form_Qualifica->qualificationsActive, Form_Finali->finalsActive);
 }
 
-bool TGestione_gare::finalsRunning() const
+bool TGestione_gare::raceRunning() const
 {
-    return !Form_Qualifica->qualificationsActive && Form_Finali->finalsActive;
+    return raceMode() != laprules::RaceMode::Idle && VaComm1->isOpen() && !dialogueCheckActive;
 }
+
+bool TGestione_gare::refusedDuringRace() const
+{
+    if (!raceRunning())
+        return false;
+    dialogs::message(QStringLiteral("Operazione non consentita durante la gara in corso"));
+    return true;
+}
+
+namespace {
+
+QString textOf(const QList<StampedByte>& received)
+{
+    QByteArray bytes;
+    bytes.reserve(received.size());
+    for (const StampedByte& b : received)
+        bytes.append(b.byte);
+    return QString::fromLatin1(bytes);
+}
+
+} // namespace
 
 void TGestione_gare::GestioneQualifiche()
 {
+    passageMode = laprules::RaceMode::Qualifications;
     lapCount = 0;
-    currentHeat = convert::strToInt(Form_Qualifica->Lbe_Nr_Bat_Qual->text());
-    receivedText = VaComm1->ReadPending();
+    // The heat set at Start: the chooser's field may be emptied or changed while the race runs.
+    currentHeat = racedHeat;
+    const QList<StampedByte> received = VaComm1->ReadPendingStamped();
+    receivedText = textOf(received);
     Form_Dati_Seriale->appendReceived(receivedText);
-    currentChannel = channelOf(receivedText);
-    for (int ch = 1; ch <= 5; ++ch) {
-        if (!channelFinished[ch] && currentChannel == ch)
-            Aggiorno_CDS_Gara();
-    }
-    if (timeUp)
-        GestioneUltimoPassaggio();
+    handlePassages(received, &TGestione_gare::Aggiorno_CDS_Gara);
 }
 
 void TGestione_gare::GestioneFinali()
 {
+    passageMode = laprules::RaceMode::Finals;
     lapCount = 0;
-    receivedText = VaComm1->ReadPending();
-    currentChannel = channelOf(receivedText);
-    for (int ch = 1; ch <= 5; ++ch) {
-        if (!channelFinished[ch] && currentChannel == ch)
-            Aggiorno_CDS_Gara_Finali();
+    const QList<StampedByte> received = VaComm1->ReadPendingStamped();
+    receivedText = textOf(received);
+    handlePassages(received, &TGestione_gare::Aggiorno_CDS_Gara_Finali);
+}
+
+void TGestione_gare::handlePassages(const QList<StampedByte>& received, void (TGestione_gare::*updateRow)())
+{
+    for (const StampedByte& b : received) {
+        // Bytes that name no channel are noise and change nothing.
+        currentChannel = laprules::channelOf(b.byte);
+        if (currentChannel == 0)
+            continue;
+        passageStamp = b.stampNs;
+        if (raceRecorded)
+            raceRecord.events.append({racerecord::EventKind::Passage, currentChannel, passageStamp});
+        if (!channels[currentChannel].channelFinished)
+            (this->*updateRow)();
+        // After the time is up, by the tick that found it, each car's passage is its last.
+        if (raceRecord.timeUpAt(passageStamp, timeUp))
+            GestioneUltimoPassaggio();
+        // With every car in the port is closed: what was read with the last passage belongs to no race.
+        if (!VaComm1->isOpen())
+            break;
     }
-    if (timeUp)
-        GestioneUltimoPassaggio();
 }
 
 void TGestione_gare::CalcoloInizioGiro()
 {
-    const int ch = currentChannel;
-    if (!awaitingFirstPassage[ch])
-        lapStartTime[ch] = lastPassageTime[ch];
-    lastPassageTime[ch] = timetext::timeOfDayNow();
+    // The passage's time of day: the race's one wall-clock reading plus the monotonic time since, so that a
+    // change of the system clock changes no lap time.
+    const double now = raceRecorded ? raceRecord.timeOfDay(passageStamp) : timetext::timeOfDayNow();
+    laprules::startLap(channels[currentChannel], now);
 }
 
 namespace {
@@ -85,7 +113,7 @@ namespace {
 template <typename IsCarsRow>
 void updateCarsRow(TGestione_gare& g, Table& table, const QString& lapsField, IsCarsRow isCarsRow)
 {
-    const int ch = g.currentChannel;
+    const laprules::ChannelState& channel = g.channels[g.currentChannel];
     table.first();
     while (!table.eof()) {
         if (isCarsRow(table)) {
@@ -93,9 +121,7 @@ void updateCarsRow(TGestione_gare& g, Table& table, const QString& lapsField, Is
             g.lapCount = intValue(table, lapsField);
             g.CalcoloInizioGiro();
             g.CalcoloTempoSGiro();
-            const bool counts =
-                g.lastPassageTime[ch] - g.lapStartTime[ch] > g.minLapTime || g.lapStartTime[ch] == 0;
-            if (counts) {
+            if (laprules::countsAsLap(channel, g.minLapTime)) {
                 g.lapCount += 1;
                 g.CalcoloTempoMigl();
                 g.CalcoloTempoTot();
@@ -125,10 +151,10 @@ void TGestione_gare::Aggiorno_CDS_Gara_Finali()
 void TGestione_gare::GestioneUltimoPassaggio()
 {
     if (currentChannel >= 1 && currentChannel <= 5)
-        channelFinished[currentChannel] = true;
+        channels[currentChannel].channelFinished = true;
     bool allFinished = true;
     for (int ch = 1; ch <= 5; ++ch)
-        allFinished = allFinished && channelFinished[ch];
+        allFinished = allFinished && channels[ch].channelFinished;
     if (!allFinished)
         return;
 
@@ -141,6 +167,8 @@ void TGestione_gare::GestioneUltimoPassaggio()
         CDS_Gara->saveToFile(paths::programFile(layouts::qualificationFile));
     if (Form_Finali->finalsActive)
         CDS_Finali->saveToFile(paths::programFile(layouts::finalsFile));
+    // Saved: the journal has done its work.
+    endRaceRecord();
 }
 
 void TGestione_gare::Imposta_Nr_Batteria()

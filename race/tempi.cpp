@@ -1,6 +1,6 @@
 // Lap-time calculations: each step writes a time value and the same time as text.
-#include "qualifications/qualifiche.h"
 #include "race/gestione_gare.h"
+#include "race/laprules.h"
 #include "tables/layouts.h"
 #include "tables/table.h"
 #include "tables/timetext.h"
@@ -43,22 +43,32 @@ void writeZero(Table& t, const QString& timeField, const QString& textField)
     t.setValue(textField, timetext::zeroText);
 }
 
+void write(Table& t, const QString& timeField, const QString& textField, const laprules::WrittenTime& time)
+{
+    if (time.placeholder)
+        writeZero(t, timeField, textField);
+    else
+        writeLap(t, timeField, textField, time.value);
+}
+
 void lapTimeStep(TGestione_gare& g, const TimeFields& f)
 {
-    const int ch = g.currentChannel;
-    if (g.awaitingFirstPassage[ch]) {
-        writeZero(*f.table, f.lapTime, f.lapText);
-        g.awaitingFirstPassage[ch] = false;
-        return;
-    }
-    writeLap(*f.table, f.lapTime, f.lapText, g.lastPassageTime[ch] - g.lapStartTime[ch]);
+    write(*f.table, f.lapTime, f.lapText, laprules::lapTime(g.channels[g.currentChannel]));
+}
+
+void bestLapStep(TGestione_gare& g, const TimeFields& f)
+{
+    Table& t = *f.table;
+    const auto best = laprules::bestLap(g.passageMode, t.value(f.bestTime), t.value(f.lapTime).toDouble());
+    if (best)
+        write(t, f.bestTime, f.bestText, *best);
 }
 
 } // namespace
 
 void TGestione_gare::CalcoloTempoSGiro()
 {
-    if (Form_Qualifica->qualificationsActive)
+    if (passageMode == laprules::RaceMode::Qualifications)
         CalcoloTempoSGiroQualifiche();
     else
         CalcoloTempoSGiroFinali();
@@ -76,7 +86,7 @@ void TGestione_gare::CalcoloTempoSGiroFinali()
 
 void TGestione_gare::CalcoloTempoMigl()
 {
-    if (Form_Qualifica->qualificationsActive)
+    if (passageMode == laprules::RaceMode::Qualifications)
         CalcoloTempoMiglQualifiche();
     else
         CalcoloTempoMiglFinali();
@@ -84,38 +94,20 @@ void TGestione_gare::CalcoloTempoMigl()
 
 void TGestione_gare::CalcoloTempoMiglQualifiche()
 {
-    const TimeFields f = qualificationFields(*this);
-    Table& t = *f.table;
-    const QVariant best = t.value(f.bestTime);
-    const double lap = t.value(f.lapTime).toDouble();
-    if (best.isNull()) {
-        writeZero(t, f.bestTime, f.bestText);
-    } else if (best.toDouble() == 0) {
-        writeLap(t, f.bestTime, f.bestText, lap);
-    } else if (lap == 0) {
-        // A later round's first passage leaves the best lap alone.
-    } else if (best.toDouble() > lap) {
-        writeLap(t, f.bestTime, f.bestText, lap);
-    }
+    bestLapStep(*this, qualificationFields(*this));
 }
 
 void TGestione_gare::CalcoloTempoMiglFinali()
 {
-    const TimeFields f = finalsFields(*this);
-    Table& t = *f.table;
-    const double lap = t.value(f.lapTime).toDouble();
-    if (t.value(f.bestTime).isNull())
-        writeZero(t, f.bestTime, f.bestText);
-    const double best = t.value(f.bestTime).toDouble();
-    if (best == 0)
-        writeLap(t, f.bestTime, f.bestText, lap);
-    else if (best > lap)
-        writeLap(t, f.bestTime, f.bestText, lap);
+    bestLapStep(*this, finalsFields(*this));
 }
 
 void TGestione_gare::CalcoloTempoTot()
 {
-    const TimeFields f = Form_Qualifica->qualificationsActive ? qualificationFields(*this) : finalsFields(*this);
-    f.table->setValue(f.totalTime, elapsedRaceTime);
-    f.table->setValue(f.totalText, timetext::totalText(elapsedRaceTime));
+    const TimeFields f =
+        passageMode == laprules::RaceMode::Qualifications ? qualificationFields(*this) : finalsFields(*this);
+    // The race clock as it stood when the passage arrived, not when it was handled.
+    const laprules::WrittenTime total = laprules::totalTime(raceRecord.elapsedAt(passageStamp, elapsedRaceTime));
+    f.table->setValue(f.totalTime, total.value);
+    f.table->setValue(f.totalText, timetext::totalText(total.value));
 }

@@ -48,7 +48,16 @@ void TForm_Scelta_Comm::Ed_CommChange()
 
 void TForm_Scelta_Comm::Ed_CommExit()
 {
+    // A field that holds the port in use has nothing to apply: leaving it saves nothing, and raises nothing
+    // while the port is open.
+    if (Ed_Comm->text() == QString::number(Gestione_gare->VaComm1->PortNum()))
+        return;
     Ed_CommChange();
+}
+
+void TForm_Scelta_Comm::FormClose()
+{
+    Ed_Comm->exitIfCurrent();
 }
 
 void TForm_Scelta_Comm::Button1Click()

@@ -22,6 +22,9 @@ public:
     ExitEdit* Ed_Comm;
     UpDown* UpDown1;
     QPushButton* Button1;
+
+protected:
+    void FormClose() override;
 };
 
 extern TForm_Scelta_Comm* Form_Scelta_Comm;

@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+Q_LOGGING_CATEGORY(lcSettings, "quintara.settings", QtInfoMsg)
+
 namespace settingsfile {
 
 namespace {
@@ -69,8 +71,11 @@ void write(const QString& path, int port, int minLapSeconds)
     // the truncated file.
     const QByteArray data = contents(port, minLapSeconds);
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || file.write(data) != data.size() || !file.commit())
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || file.write(data) != data.size() || !file.commit()) {
+        qCWarning(lcSettings) << "cannot write" << path << file.errorString();
         throw IoError(QStringLiteral("File access denied"));
+    }
+    qCDebug(lcSettings) << "written" << path << "port" << port << "minimum lap" << minLapSeconds;
 }
 
 } // namespace settingsfile

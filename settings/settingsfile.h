@@ -1,10 +1,14 @@
 #pragma once
 
 #include <QByteArray>
+#include <QLoggingCategory>
 #include <QString>
 
 // The settings file: five lines "[settings]", "Com", the port number, "Tmin", the minimum lap time
 // in seconds, each ending in CR LF.
+// The settings subsystem's one logging category.
+Q_DECLARE_LOGGING_CATEGORY(lcSettings)
+
 namespace settingsfile {
 
 inline const QString fileName = QStringLiteral("Quintara.ini");

@@ -2,6 +2,7 @@
 
 #include <QTime>
 
+#include <chrono>
 #include <cmath>
 
 namespace timetext {
@@ -10,6 +11,12 @@ namespace {
 std::function<double()>& clockFunction()
 {
     static std::function<double()> clock;
+    return clock;
+}
+
+std::function<qint64()>& monotonicFunction()
+{
+    static std::function<qint64()> clock;
     return clock;
 }
 } // namespace
@@ -56,6 +63,19 @@ double timeOfDayNow()
 void setClock(std::function<double()> clock)
 {
     clockFunction() = std::move(clock);
+}
+
+qint64 monotonicNs()
+{
+    if (monotonicFunction())
+        return monotonicFunction()();
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void setMonotonicClock(std::function<qint64()> clock)
+{
+    monotonicFunction() = std::move(clock);
 }
 
 } // namespace timetext

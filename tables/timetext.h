@@ -34,4 +34,12 @@ inline const QString zeroText = QStringLiteral("00.00.00"); // a time set to zer
 double timeOfDayNow();
 void setClock(std::function<double()> clock); // an empty function restores the system clock
 
+// A monotonic clock in nanoseconds, untouched by changes of the system clock: passages are stamped with it
+// where they arrive, and lap times are differences of its readings. Tests replace it before any thread
+// reads it; an empty function restores the steady clock.
+qint64 monotonicNs();
+void setMonotonicClock(std::function<qint64()> clock);
+// A day fraction as nanoseconds and back, unrounded.
+constexpr double nsPerDay = 86400e9;
+
 } // namespace timetext

@@ -1,5 +1,7 @@
 #include "widgets/controls.h"
 
+#include <QApplication>
+#include <QFocusEvent>
 #include <QHBoxLayout>
 #include <QMouseEvent>
 #include <QPainter>
@@ -34,7 +36,25 @@ void DblClickLabel::mouseDoubleClickEvent(QMouseEvent* event)
 void ExitEdit::focusOutEvent(QFocusEvent* event)
 {
     QLineEdit::focusOutEvent(event);
+    // Only leaving the field within its window is an exit: not the window losing activation, a popup or a
+    // menu opening, or a modal box taking the focus.
+    switch (event->reason()) {
+    case Qt::ActiveWindowFocusReason:
+    case Qt::PopupFocusReason:
+    case Qt::MenuBarFocusReason:
+        return;
+    default:
+        break;
+    }
+    if (const QWidget* next = QApplication::focusWidget(); next && next->window() != window())
+        return;
     emit exited();
+}
+
+void ExitEdit::exitIfCurrent()
+{
+    if (window()->focusWidget() == this)
+        emit exited();
 }
 
 Memo::Memo(QWidget* parent, Qt::Alignment alignment) : QTextEdit(parent), m_alignment(alignment)

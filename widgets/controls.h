@@ -58,7 +58,11 @@ class ExitEdit : public QLineEdit
 public:
     using QLineEdit::QLineEdit;
 
+    // The window closes: an exit when the field was the one being edited.
+    void exitIfCurrent();
+
 signals:
+    // The user left the field for another control of its window (Tab, a click).
     void exited();
 
 protected:

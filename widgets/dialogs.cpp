@@ -4,6 +4,8 @@
 #include <QMessageBox>
 #include <QQueue>
 
+Q_LOGGING_CATEGORY(lcWidgets, "quintara.widgets", QtInfoMsg)
+
 namespace dialogs {
 
 namespace {
@@ -28,6 +30,7 @@ QWidget* parentWindow()
 
 void message(const QString& text)
 {
+    qCDebug(lcWidgets) << "message:" << text;
     state().shown.append({Kind::Message, text});
     if (state().testMode)
         return;
@@ -37,6 +40,7 @@ void message(const QString& text)
 
 void error(const QString& text)
 {
+    qCDebug(lcWidgets) << "error:" << text;
     state().shown.append({Kind::Error, text});
     if (state().testMode)
         return;
@@ -46,6 +50,7 @@ void error(const QString& text)
 
 bool confirm(const QString& text)
 {
+    qCDebug(lcWidgets) << "question:" << text;
     state().shown.append({Kind::Confirm, text});
     if (state().testMode)
         return state().answers.isEmpty() ? false : state().answers.dequeue();

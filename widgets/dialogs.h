@@ -1,7 +1,11 @@
 #pragma once
 
 #include <QList>
+#include <QLoggingCategory>
 #include <QString>
+
+// The window toolkit's one logging category.
+Q_DECLARE_LOGGING_CATEGORY(lcWidgets)
 
 // Every message box of the program goes through here, so tests can pre-answer and read them.
 namespace dialogs {

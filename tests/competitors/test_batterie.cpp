@@ -115,7 +115,7 @@ QString armed()
 {
     QString s;
     for (int ch = 1; ch <= 5; ++ch)
-        s += Gestione_gare->channelFinished[ch] ? QLatin1Char('-') : QLatin1Char('x');
+        s += Gestione_gare->channels[ch].channelFinished ? QLatin1Char('-') : QLatin1Char('x');
     return s;
 }
 
@@ -208,8 +208,8 @@ void TestBatterie::handOverRefused_data()
     QTest::addColumn<QString>("error");
     QTest::addColumn<QString>("roundsText"); // Ed_Qual_da_fare after the refusal
 
-    // Steps 1 to 4 are done before the empty table is found.
-    QTest::newRow("empty list: no heat number at step 5")
+    // The rounds are handed over before the empty heats table is found.
+    QTest::newRow("empty list: no heat number to hand over")
         << 0 << "1"
         << "Could not convert variant of type (Null) into type (String)"
         << "2";
@@ -377,7 +377,7 @@ void TestBatterie::channelsOfAHeat()
     ProgramSession session(ProgramSession::Device::None);
     session.start();
     for (int ch = 1; ch <= 5; ++ch)
-        Gestione_gare->channelFinished[ch] = ch % 2 == 0;
+        Gestione_gare->channels[ch].channelFinished = ch % 2 == 0;
     Form_batterie->Lbe_nr_conc_batt->setText(heatSize);
     guard([] { Frm_lista_batterie->ImpostoVarMacch(); });
     QCOMPARE(armed(), expected);

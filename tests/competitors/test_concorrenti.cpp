@@ -102,12 +102,6 @@ void type(const QString& text)
     }
 }
 
-QByteArray fileBytes(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 } // namespace
 
 void TestConcorrenti::firstUseTypedFromTheKeyboard()
@@ -256,7 +250,7 @@ void TestConcorrenti::unreadableListStaysIntact()
             showList();
         close();
         QVERIFY(!Frm_concorrenti->isVisible());
-        QCOMPARE(fileBytes(file.fileName()), content);
+        QCOMPARE(readFile(file.fileName()), content);
         QVERIFY(!Gestione_gare->Crea1->isEnabled()); // nothing was saved
     }
 }

@@ -84,6 +84,14 @@ void TestDistribution::letters()
     QCOMPARE(letter, QStringLiteral("Z")); // unchanged
     finalLetter(0, letter);
     QCOMPARE(letter, QStringLiteral("Z"));
+
+    // Letter and number convert both ways; anything that is not one capital letter is no final.
+    for (int n = 1; n <= 26; ++n) {
+        finalLetter(n, letter);
+        QCOMPARE(finalNumberOf(letter), n);
+    }
+    for (const char* notAFinal : {"", "a", "AB", "1", "[", "@"})
+        QCOMPARE(finalNumberOf(QLatin1String(notAFinal)), 0);
 }
 
 QTEST_GUILESS_MAIN(TestDistribution)

@@ -8,7 +8,7 @@
 #include "tables/paths.h"
 #include "tables/table.h"
 #include "tables/tablemodel.h"
-#include "tests/qualifications/racedriver.h"
+#include "tests/support/racefixture.h"
 #include "widgets/datagrid.h"
 #include "widgets/dialogs.h"
 
@@ -50,12 +50,6 @@ void writeHeats(const QList<HeatEntry>& entries)
 QString qualificationPath()
 {
     return paths::programFile(layouts::qualificationFile);
-}
-
-QByteArray fileBytes(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 // "batteria|num|nome conc.|giri" of each visible row, plus "|times" when a time field holds a value.
@@ -118,11 +112,11 @@ void setUpQualifications(int competitors, int heatSize, int rounds)
 
 // One qualification race: Start, both cars cross the line, the time runs out, and each car's next
 // passage is its last.
-void raceHeat(RaceDriver& driver, Simulator& device, int expectedHeat)
+void raceHeat(RaceFixture& race, int expectedHeat)
 {
     TGestione_gare* g = Gestione_gare;
     dialogs::clearShown();
-    QVERIFY2(driver.start(), qPrintable(dialogs::shownTexts().join(QLatin1Char('/'))));
+    QVERIFY2(race.startRace(QStringLiteral("1")), qPrintable(dialogs::shownTexts().join(QLatin1Char('/'))));
     QCOMPARE(Form_Qualifica->Lbe_Nr_Bat_Qual->text(), QString::number(expectedHeat));
     // The grid shows the heat's cars only.
     const TableModel* shown = g->DS_Gara;
@@ -139,19 +133,19 @@ void raceHeat(RaceDriver& driver, Simulator& device, int expectedHeat)
         return -1;
     };
     const int lapsBefore = lapsOf(1);
-    QVERIFY(driver.passage(1));
-    QVERIFY(driver.passage(2));
+    QVERIFY(race.passage(1));
+    QVERIFY(race.passage(2));
     QCOMPARE(lapsOf(1), lapsBefore + 1);
-    QCOMPARE(driver.tickToTimeUp(), 62);
+    QCOMPARE(race.tickToTimeUp(), 62);
     QVERIFY(g->timeUp);
-    device.clearRecords();
-    QVERIFY(driver.passage(1, 25));
-    QVERIFY(driver.passage(2, 30 + expectedHeat));
-    QTRY_COMPARE(device.commandText(), QByteArray("X"));
+    race.device().clearRecords();
+    QVERIFY(race.passage(1, 25));
+    QVERIFY(race.passage(2, 30 + expectedHeat));
+    QTRY_COMPARE(race.device().commandText(), QByteArray("X"));
     QVERIFY(!g->VaComm1->isOpen());
     QCOMPARE(lapsOf(1), lapsBefore + 2);
     QCOMPARE(savedQualification().size(), 6); // written when the last car has passed
-    RaceDriver::closeEndWindows();
+    RaceFixture::closeEndWindows();
 }
 
 } // namespace
@@ -208,14 +202,14 @@ void TestQualifiche::answeringNoChangesNothing()
     g->CDS_Gara->edit();
     g->CDS_Gara->setValue(layouts::giri, 3);
     g->CDS_Gara->post();
-    const QByteArray before = fileBytes(qualificationPath());
+    const QByteArray before = readFile(qualificationPath());
     Form_Qualifica->Lbe_Nr_Bat_Qual->setText(QStringLiteral("2"));
     Form_Finali->finalsActive = true;
     g->StampaBatterie1->setEnabled(false);
 
     dialogs::queueAnswer(false);
     g->CreaNuoveQualifiche1->trigger();
-    QCOMPARE(fileBytes(qualificationPath()), before);
+    QCOMPARE(readFile(qualificationPath()), before);
     QCOMPARE(g->CDS_Gara->value(layouts::giri).toInt(), 3);
     QVERIFY(Form_Qualifica->qualificationsActive);
     QVERIFY(Form_Finali->finalsActive);
@@ -318,10 +312,7 @@ void TestQualifiche::heatChooser()
 
 void TestQualifiche::threeHeatsTwoRounds()
 {
-    ProgramSession session;
-    session.start();
-    RaceDriver driver(session);
-    QVERIFY(driver.endDialogueCheck());
+    RaceFixture race;
     setUpQualifications(6, 2, 2);
     if (QTest::currentTestFailed())
         return;
@@ -330,7 +321,7 @@ void TestQualifiche::threeHeatsTwoRounds()
 
     const QStringList roundsShown{"", "", "1", "1", "1", "2"};
     for (int race = 0; race < 6; ++race) {
-        raceHeat(driver, session.device(), race % 3 + 1);
+        raceHeat(race, race % 3 + 1);
         if (QTest::currentTestFailed())
             return;
         QCOMPARE(g->Mem_Qualif_fatte->text(), roundsShown[race]);
@@ -359,10 +350,7 @@ void TestQualifiche::threeHeatsTwoRounds()
 
 void TestQualifiche::chosenHeatRacesFirst()
 {
-    ProgramSession session;
-    session.start();
-    RaceDriver driver(session);
-    QVERIFY(driver.endDialogueCheck());
+    RaceFixture race;
     setUpQualifications(6, 2, 1);
     if (QTest::currentTestFailed())
         return;
@@ -372,7 +360,7 @@ void TestQualifiche::chosenHeatRacesFirst()
     Form_Qualifica->Button1->click();
 
     for (const int heat : {2, 2, 3}) {
-        raceHeat(driver, session.device(), heat);
+        raceHeat(race, heat);
         if (QTest::currentTestFailed())
             return;
     }

@@ -11,7 +11,7 @@
 #include "tables/tablemodel.h"
 #include "tables/timetext.h"
 #include "tests/device/mutesoundserver.h"
-#include "tests/race/racefixture.h"
+#include "tests/support/racefixture.h"
 #include "tools/sim/simulator.h"
 #include "widgets/controls.h"
 #include "widgets/datagrid.h"
@@ -119,7 +119,7 @@ void TestPassages::lapCounting()
         QCOMPARE(RaceFixture::value(3, layouts::tempoSGiroTtime).toDouble(), Table::roundTime(msToDay(lapMs[i])));
         QCOMPARE(RaceFixture::value(3, layouts::tempoSGiro).toString(), lapTexts[i]);
     }
-    QCOMPARE(Gestione_gare->lastPassageTime[3], RaceFixture::timeOfDay(passagesMs.last()));
+    QCOMPARE(Gestione_gare->channels[3].lastPassageTime, RaceFixture::timeOfDay(passagesMs.last()));
     // The other cars are untouched.
     QCOMPARE(RaceFixture::value(1, layouts::giri).toInt(), 0);
     QCOMPARE(RaceFixture::value(2, layouts::giri).toInt(), 0);
@@ -138,7 +138,7 @@ void TestPassages::lapEqualToTheMinimumDoesNotCount()
     QVERIFY(race.receive("2"));
     race.setTimeOfDay(0.5 + minimum);
     QVERIFY(race.receive("2"));
-    QCOMPARE(Gestione_gare->lastPassageTime[2] - Gestione_gare->lapStartTime[2], minimum);
+    QCOMPARE(Gestione_gare->channels[2].lastPassageTime - Gestione_gare->channels[2].lapStartTime, minimum);
     QCOMPARE(RaceFixture::value(2, layouts::giri).toInt(), 1);
     race.setTimeOfDay(0.5 + 2 * minimum + 1.0 / (1 << 30));
     QVERIFY(race.receive("2"));
@@ -169,17 +169,13 @@ void TestPassages::ignoredTexts()
     QVERIFY(race.startRace());
     QVERIFY(race.receive("1", 0));
     QCOMPARE(Form_Dati_Seriale->receivedText(), QStringLiteral("1"));
-    const auto lastPassage = Gestione_gare->lastPassageTime;
-    const auto lapStart = Gestione_gare->lapStartTime;
-    const auto awaiting = Gestione_gare->awaitingFirstPassage;
+    const auto channels = Gestione_gare->channels;
 
     QVERIFY(race.receive(received, 20000));
     QCOMPARE(Gestione_gare->currentChannel, 0);
     for (int ch = 1; ch <= 5; ++ch)
         QCOMPARE(RaceFixture::value(ch, layouts::giri).toInt(), ch == 1 ? 1 : 0);
-    QCOMPARE(Gestione_gare->lastPassageTime, lastPassage);
-    QCOMPARE(Gestione_gare->lapStartTime, lapStart);
-    QCOMPARE(Gestione_gare->awaitingFirstPassage, awaiting);
+    QVERIFY(Gestione_gare->channels == channels);
     QCOMPARE(Form_Dati_Seriale->receivedText(), QStringLiteral("1") + monitor);
     // Nothing is left pending for the next reception.
     QCOMPARE(Gestione_gare->VaComm1->ReadPending(), QString());
@@ -201,8 +197,8 @@ void TestPassages::timeUpCompletesTheRaceAtTheLastCar()
     // Each car's next passage is its last: counted when long enough, and the car is finished.
     QVERIFY(passLine(race, "1", 65000));
     QVERIFY(passLine(race, "2", 66000));
-    QVERIFY(Gestione_gare->channelFinished[1] && Gestione_gare->channelFinished[2]);
-    QVERIFY(!Gestione_gare->channelFinished[3]);
+    QVERIFY(Gestione_gare->channels[1].channelFinished && Gestione_gare->channels[2].channelFinished);
+    QVERIFY(!Gestione_gare->channels[3].channelFinished);
     QVERIFY(passLine(race, "1", 75000));
     QCOMPARE(lapsInMemory(3), (QList<int>{3, 2, 1}));
     QCOMPARE(race.device().commandText(), QByteArray());

@@ -12,7 +12,7 @@
 #include "tables/paths.h"
 #include "tables/table.h"
 #include "tables/timetext.h"
-#include "tests/race/racefixture.h"
+#include "tests/support/racefixture.h"
 #include "tools/sim/simulator.h"
 #include "widgets/controls.h"
 #include "widgets/dialogs.h"
@@ -29,12 +29,6 @@ namespace {
 double msToDay(qint64 ms)
 {
     return double(ms) / timetext::msPerDay;
-}
-
-QByteArray fileBytes(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 // "giri" (qualifications) or "n.giri" (finals) of channels 1..cars.
@@ -242,25 +236,27 @@ void TestRaceClock::minimumLapEntry()
     g->oneMinuteWarned = true;
     g->currentHeat = 4;
     g->receivedText = QStringLiteral("3");
-    g->awaitingFirstPassage.fill(false);
-    g->channelFinished.fill(true);
+    for (auto& channel : g->channels) {
+        channel.awaitingFirstPassage = false;
+        channel.channelFinished = true;
+    }
 
     Form_tempo_min->Ed_tempo_min->setText(entry);
     g->Bitb_Start->click();
 
-    // Step 1 runs whatever the entry.
+    // The race values are reset and the channels armed whatever the entry.
     QCOMPARE(g->elapsedRaceTime, 0.0);
     QVERIFY(!g->timeUp && !g->oneMinuteWarned);
     QCOMPARE(g->currentHeat, 0);
     QVERIFY(g->receivedText.isEmpty());
     for (int ch = 1; ch <= 5; ++ch)
-        QVERIFY(g->awaitingFirstPassage[ch]);
+        QVERIFY(g->channels[ch].awaitingFirstPassage);
     if (hours < 0) {
         QCOMPARE(dialogs::shownTexts(), QStringList{error});
         QVERIFY(g->Btn_Fine_Manche->isHidden());
         QVERIFY(!Form_Via->isVisible());
         for (int ch = 1; ch <= 5; ++ch)
-            QVERIFY(g->channelFinished[ch]); // the heat's channels were not armed
+            QVERIFY(g->channels[ch].channelFinished); // the heat's channels were not armed
         return;
     }
     // Hours times the seconds scale: an entry of 5 is just under 5 s, so a lap of exactly 5 s counts.
@@ -352,7 +348,7 @@ void TestRaceClock::fineMancheCompletesARaceMissingOneCar()
     race.tick(100);
     QVERIFY(race.receive("1", 70000));
     QVERIFY(race.receive("2", 71000));
-    QVERIFY(!g->channelFinished[3]); // car 3 never comes
+    QVERIFY(!g->channels[3].channelFinished); // car 3 never comes
     QVERIFY(g->VaComm1->isOpen());
     const int sounds = Form_Semaforo->MediaPlayer1->attempts();
     FormStop->close();
@@ -384,7 +380,7 @@ void TestRaceClock::interrompiWritesNothing()
     TGestione_gare* g = Gestione_gare;
     QVERIFY(race.startRace());
     const QString file = paths::programFile(layouts::qualificationFile);
-    const QByteArray before = fileBytes(file);
+    const QByteArray before = readFile(file);
     QVERIFY(!before.isEmpty());
     QVERIFY(race.receive("1", 0));
     QVERIFY(race.receive("1", 9000));
@@ -403,9 +399,9 @@ void TestRaceClock::interrompiWritesNothing()
     QVERIFY(!g->timeUp);
     QVERIFY(!FormStop->isVisible());
     for (int ch = 1; ch <= 5; ++ch)
-        QCOMPARE(g->channelFinished[ch], ch > 3);
+        QCOMPARE(g->channels[ch].channelFinished, ch > 3);
     QCOMPARE(laps(3), (QList<int>{2, 0, 1}));
-    QCOMPARE(fileBytes(file), before);
+    QCOMPARE(readFile(file), before);
     QCOMPARE(dialogs::shownTexts(), QStringList());
 }
 

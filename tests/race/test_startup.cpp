@@ -118,7 +118,7 @@ void TestStartup::raceWindowStartupState()
     QCOMPARE(g->Timer1->interval(), 1000);
     QCOMPARE(g->Timer1->timerType(), Qt::PreciseTimer);
     for (int ch = 1; ch <= 5; ++ch)
-        QVERIFY(g->channelFinished[ch]);
+        QVERIFY(g->channels[ch].channelFinished);
     QVERIFY(!g->CDS_Gara->isOpen());
     QCOMPARE(g->settingsPath, paths::installFolder() + settingsfile::fileName);
 }
@@ -133,30 +133,31 @@ void TestStartup::menuCaptionsAndOrder()
         titles.append(a->text());
     QCOMPARE(titles, (QStringList{"File", "Concorrenti", "Batterie", "Qualifiche", "Finali", "Help"}));
 
-    auto captions = [](QMenu* menu) {
+    auto captions = [](const char* menuName) {
         QStringList list;
+        const auto* menu = Gestione_gare->findChild<QMenu*>(QLatin1String(menuName));
         for (QAction* a : menu->actions())
             list.append(a->objectName() + QLatin1Char('=') + a->text());
         return list;
     };
-    QCOMPARE(captions(Gestione_gare->File1),
+    QCOMPARE(captions("File1"),
              (QStringList{"Impostazioni1=Impostaz.Com", "Impostazionetempominimo1=Impostazione tempo minimo",
                           "abilitomenQualifiche1=abilito menù Qualifiche", "Impostazfinali1=abilito menu' finali",
                           "Utilit1_action=Utilità", "Exit1=Exit"}));
-    QCOMPARE(captions(Gestione_gare->Utilit1),
+    QCOMPARE(captions("Utilit1"),
              (QStringList{"Allineamentolaser1=Allineamento laser", "Verificadialogoseriale1=Verifica dialogo seriale",
                           "Verificadatiseriale1=Verifica dati seriale"}));
-    QCOMPARE(captions(Gestione_gare->Concorrenti1), (QStringList{"Inserimento1=Gestione"}));
-    QCOMPARE(captions(Gestione_gare->Batterie1), (QStringList{"Crea1=Gestione"}));
-    QCOMPARE(captions(Gestione_gare->Qualifiche1),
+    QCOMPARE(captions("Concorrenti1"), (QStringList{"Inserimento1=Gestione"}));
+    QCOMPARE(captions("Batterie1"), (QStringList{"Crea1=Gestione"}));
+    QCOMPARE(captions("Qualifiche1"),
              (QStringList{"CreaNuoveQualifiche1=Crea Nuove Qualifiche", "StampaBatterie1=Stampa Batterie",
                           "ScegliBatteria1=Scegli Batteria",
                           "VisualizzarisultatiQualifiche1=Visualizza risultati Qualifiche",
                           "Stampaqualifiche1=Stampa qualifiche"}));
-    QCOMPARE(captions(Gestione_gare->Finali1),
+    QCOMPARE(captions("Finali1"),
              (QStringList{"EstraiFinalisti1=Estrai Finalisti", "Visualizzarisultatifinali1=Visualizza risultati finali",
                           "Stampareportfinali1=Stampa report finali"}));
-    QCOMPARE(captions(Gestione_gare->Help1), (QStringList{"Help2=Istruzioni all'uso", "About1=About"}));
+    QCOMPARE(captions("Help1"), (QStringList{"Help2=Istruzioni all'uso", "About1=About"}));
 }
 
 void TestStartup::raceWindowControls_data()

@@ -4,7 +4,7 @@
 #include "tables/layouts.h"
 #include "tables/paths.h"
 #include "tables/table.h"
-#include "tests/race/racefixture.h"
+#include "tests/support/racefixture.h"
 #include "tests/support/program.h"
 #include "tools/sim/simulator.h"
 #include "widgets/dialogs.h"

@@ -20,8 +20,7 @@ namespace {
 
 QByteArray settingsBytes()
 {
-    QFile f(Gestione_gare->settingsPath);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    return readFile(Gestione_gare->settingsPath);
 }
 
 // Ends the start-up check once the device has answered, so the port is free.

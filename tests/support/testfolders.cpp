@@ -2,6 +2,8 @@
 
 #include "tables/paths.h"
 
+#include <QFile>
+
 TestFolders::TestFolders()
 {
     paths::setInstallFolder(m_install.path());
@@ -11,4 +13,10 @@ TestFolders::TestFolders()
 QString TestFolders::fixture(const QString& name)
 {
     return qEnvironmentVariable("QUINTARA_TEST_DATA") + QLatin1Char('/') + name;
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }

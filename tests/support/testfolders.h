@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -18,3 +19,6 @@ private:
     QTemporaryDir m_install;
     QTemporaryDir m_program;
 };
+
+// The whole content of a file; empty when it does not exist or cannot be read.
+QByteArray readFile(const QString& path);

@@ -1,4 +1,4 @@
-#include "tests/race/racefixture.h"
+#include "tests/support/racefixture.h"
 
 #include "competitors/batterie.h"
 #include "competitors/lista_batterie.h"
@@ -8,6 +8,8 @@
 #include "finals/finali.h"
 #include "qualifications/qualifiche.h"
 #include "race/gestione_gare.h"
+#include "race/stop.h"
+#include "race/unminuto.h"
 #include "settings/tempo_min.h"
 #include "tables/layouts.h"
 #include "tables/paths.h"
@@ -150,6 +152,20 @@ bool RaceFixture::receive(const QByteArray& bytes)
     }
     guard([g] { g->VaComm1RxChar(); });
     return true;
+}
+
+bool RaceFixture::passage(int channel, int seconds)
+{
+    m_now += seconds / 86400.0;
+    QSignalSpy received(Gestione_gare->VaComm1, &SerialPort::OnRxChar);
+    device().sendNow(QByteArray::number(channel));
+    return QTest::qWaitFor([&received] { return !received.isEmpty(); }, waitMs);
+}
+
+void RaceFixture::closeEndWindows()
+{
+    FormStop->close();
+    Form_1min->close();
 }
 
 void RaceFixture::setTime(qint64 atMs)

@@ -32,12 +32,17 @@ public:
     bool startRace(const QString& minLapEntry = QStringLiteral("5"));
     // Clock ticks while the race clock is enabled, as the timer would deliver them; the number delivered.
     int tick(int count = 1);
+    // Clock ticks up to the one that finds the time run out; the number delivered.
+    int tickToTimeUp() { return tick(10000); }
 
     // One reception at `atMs` after the race's base time: the device sends `bytes`, and the receive handler reads
     // them all in one piece. An empty text is a reception with nothing to read.
     bool receive(const QByteArray& bytes, qint64 atMs);
     // The same at the clock's current time.
     bool receive(const QByteArray& bytes);
+    // The device sends the digit of `channel`, `seconds` after the previous passage, and the program handles it
+    // as it arrives, in its own reception event.
+    bool passage(int channel, int seconds = 20);
     void setTime(qint64 atMs);
     void setTimeOfDay(double dayFraction) { m_now = dayFraction; }
     // The time of day atMs after 10:00:00, as the clock gives it.
@@ -46,6 +51,9 @@ public:
     // The race table and a value of the car's row on a channel ("num" in the current heat, "nr." in the final).
     static Table& raceTable();
     static QVariant value(int channel, const QString& field);
+
+    // What the user does after the end of a race: close the STOP and one-minute windows.
+    static void closeEndWindows();
 
 private:
     ProgramSession m_session;
