@@ -1,0 +1,177 @@
+#include "race/racerecord.h"
+
+#include "tables/layouts.h"
+#include "tables/table.h"
+#include "tables/timetext.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace racerecord {
+
+using laprules::CarTimes;
+using laprules::RaceMode;
+
+double RaceRecord::timeOfDay(qint64 stampNs) const
+{
+    const double t = wallStart + double(stampNs - monoStart) / timetext::nsPerDay;
+    return t - std::floor(t);
+}
+
+double RaceRecord::elapsedAt(qint64 stampNs, double current) const
+{
+    for (qsizetype i = 0; i < ticks.size(); ++i) {
+        if (ticks[i].stampNs > stampNs)
+            return i == 0 ? elapsedStart : ticks[i - 1].elapsed;
+    }
+    return current;
+}
+
+bool RaceRecord::timeUpAt(qint64 stampNs, bool timeUpNow) const
+{
+    if (!timeUp)
+        return timeUpNow;
+    return ticks.last().stampNs <= stampNs;
+}
+
+QString RaceRecord::description() const
+{
+    if (mode == RaceMode::Finals)
+        return QStringLiteral("finale %1").arg(finalLetter);
+    return QStringLiteral("batteria %1 della qualifica %2").arg(heat).arg(round);
+}
+
+int RaceRecord::passageCount() const
+{
+    return int(std::count_if(events.begin(), events.end(),
+                             [](const Event& e) { return e.kind != EventKind::TakenBack; }));
+}
+
+QList<Event> standingPassages(const RaceRecord& record)
+{
+    QList<Event> events = record.events;
+    std::stable_sort(events.begin(), events.end(),
+                     [](const Event& a, const Event& b) { return a.stampNs < b.stampNs; });
+    QList<Event> standing;
+    for (const Event& e : events) {
+        if (e.kind != EventKind::TakenBack) {
+            standing.append(e);
+            continue;
+        }
+        for (qsizetype i = standing.size() - 1; i >= 0; --i) {
+            if (standing[i].channel == e.channel) {
+                standing.removeAt(i);
+                break;
+            }
+        }
+    }
+    return standing;
+}
+
+Replay replay(const RaceRecord& record)
+{
+    Replay r;
+    r.channels = record.channels;
+    r.cars = record.cars;
+    for (const Event& e : standingPassages(record)) {
+        const int ch = e.channel;
+        if (ch < 1 || ch > 5)
+            continue;
+        if (!r.channels[ch].channelFinished && r.cars[ch]) {
+            laprules::applyPassage(record.mode, r.channels[ch], *r.cars[ch], record.timeOfDay(e.stampNs),
+                                   record.minLapTime, record.elapsedAt(e.stampNs));
+        }
+        if (record.timeUpAt(e.stampNs)) {
+            // After the time is up a car's passage is its last; with every car in, the race is over and the
+            // port closed, so nothing after it arrives.
+            r.channels[ch].channelFinished = true;
+            bool all = true;
+            for (int c = 1; c <= 5; ++c)
+                all = all && r.channels[c].channelFinished;
+            if (all) {
+                r.complete = true;
+                break;
+            }
+        }
+    }
+    return r;
+}
+
+namespace {
+
+struct Fields
+{
+    QString key; // the channel within the heat or final
+    QString race;
+    QString laps;
+    QString lapTime, lapText, bestTime, bestText, totalTime, totalText;
+};
+
+Fields fieldsOf(RaceMode mode)
+{
+    using namespace layouts;
+    if (mode == RaceMode::Finals)
+        return {nr, finale, nGiri, tempoSGiroTime, tempoSGiroText, tempoMiglTime, tempoMiglText, tempoTotTime,
+                tempoTotText};
+    return {num, batteria, giri, tempoSGiroTtime, tempoSGiro, tempoMiglTtime, tempoMigl, tempoTotTtime, tempoTot};
+}
+
+bool isCarsRow(const RaceRecord& record, const Fields& f, const Table& t, int row, int channel)
+{
+    if (t.valueAt(row, t.fieldIndexOrThrow(f.key)).toInt() != channel)
+        return false;
+    const QVariant race = t.valueAt(row, t.fieldIndexOrThrow(f.race));
+    return record.mode == RaceMode::Finals ? race.toString() == record.finalLetter : race.toInt() == record.heat;
+}
+
+} // namespace
+
+std::optional<CarTimes> carTimes(const RaceRecord& record, const Table& t, int channel)
+{
+    const Fields f = fieldsOf(record.mode);
+    for (int row = 0; row < t.recordCount(); ++row) {
+        if (!isCarsRow(record, f, t, row, channel))
+            continue;
+        auto at = [&](const QString& field) { return t.valueAt(row, t.fieldIndexOrThrow(field)); };
+        CarTimes c;
+        c.laps = at(f.laps).toInt();
+        c.lap = at(f.lapTime);
+        c.best = at(f.bestTime);
+        c.total = at(f.totalTime);
+        c.lapText = at(f.lapText).toString();
+        c.bestText = at(f.bestText).toString();
+        c.totalText = at(f.totalText).toString();
+        return c;
+    }
+    return std::nullopt;
+}
+
+void writeCars(const RaceRecord& record, const Replay& replay, Table& t)
+{
+    const Fields f = fieldsOf(record.mode);
+    for (int ch = 1; ch <= 5; ++ch) {
+        const std::optional<CarTimes>& car = replay.cars[ch];
+        if (!car)
+            continue;
+        // Rows move within the order when a key changes on post, so each car's row is looked up afresh.
+        for (int row = 0; row < t.recordCount(); ++row) {
+            if (!isCarsRow(record, f, t, row, ch))
+                continue;
+            t.moveTo(row);
+            t.edit();
+            // A text never written stays null.
+            auto text = [](const QString& s) { return s.isNull() ? QVariant() : QVariant(s); };
+            t.setValue(f.laps, car->laps);
+            t.setValue(f.lapTime, car->lap);
+            t.setValue(f.lapText, text(car->lapText));
+            t.setValue(f.bestTime, car->best);
+            t.setValue(f.bestText, text(car->bestText));
+            t.setValue(f.totalTime, car->total);
+            t.setValue(f.totalText, text(car->totalText));
+            t.post();
+            break;
+        }
+    }
+}
+
+} // namespace racerecord
