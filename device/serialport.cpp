@@ -6,12 +6,15 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
 #include <QScopeGuard>
 #include <QSerialPort>
-#include <QTimer>
+#include <QThread>
 
 #include <cerrno>
+#include <exception>
 #include <limits>
+#include <utility>
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
@@ -71,103 +74,102 @@ bool isHungUp(int fd)
 
 } // namespace
 
-SerialPort::SerialPort(QObject* parent) : QObject(parent), m_port(new QSerialPort(this))
+// What the line's thread hands to the port's thread.
+struct ReceiveQueue
+{
+    QMutex mutex;
+    QList<StampedByte> pending;
+    // Bytes received since the port was last opened.
+    quint64 arrived = 0;
+    // One notification in flight at a time, however many reads happen before the port's thread takes it.
+    bool notifyPosted = false;
+
+    // Held while the sink runs, so that replacing it waits for a running call.
+    QMutex sinkMutex;
+    SerialPort::ArrivalSink sink;
+};
+
+// The QSerialPort and everything that touches it, on the line's thread. Its owner calls it only through queued
+// or blocking-queued calls; it answers only with queued calls, so neither thread ever waits for the other twice.
+class SerialLine : public QObject
+{
+public:
+    SerialLine(SerialPort& owner, ReceiveQueue& queue);
+
+    // An empty text on success, else the open error's message.
+    QString open(const QString& path, const QString& device, quint64 generation);
+    void close();
+    void write(const QByteArray& bytes);
+
+private:
+    void onReadyRead();
+    void onPortError(QSerialPort::SerialPortError kind);
+    QString openError(const QString& path, const QString& device, int windowsError);
+    void configureOpenedLine();
+    void drainOutput();
+
+    SerialPort& m_owner;
+    ReceiveQueue& m_queue;
+    // One QSerialPort for the object's lifetime: closing it inside its own readyRead is safe, deleting it is not.
+    QSerialPort* m_port = nullptr;
+    quint64 m_generation = 0;
+    bool m_opening = false;
+    bool m_closing = false;
+};
+
+SerialLine::SerialLine(SerialPort& owner, ReceiveQueue& queue)
+    : m_owner(owner), m_queue(queue), m_port(new QSerialPort(this))
 {
     m_port->setBaudRate(QSerialPort::Baud9600);
     m_port->setDataBits(QSerialPort::Data8);
     m_port->setParity(QSerialPort::NoParity);
     m_port->setStopBits(QSerialPort::OneStop);
     m_port->setFlowControl(QSerialPort::NoFlowControl);
-    connect(m_port, &QSerialPort::readyRead, this, &SerialPort::onReadyRead);
-    connect(m_port, &QSerialPort::errorOccurred, this,
-            [this](QSerialPort::SerialPortError error) { onPortError(static_cast<int>(error)); });
+    connect(m_port, &QSerialPort::readyRead, this, &SerialLine::onReadyRead);
+    connect(m_port, &QSerialPort::errorOccurred, this, &SerialLine::onPortError);
 }
 
-SerialPort::~SerialPort()
+QString SerialLine::open(const QString& path, const QString& device, quint64 generation)
 {
-    ClosePort();
-}
-
-void SerialPort::setPortNum(int portNum)
-{
-    if (isOpen())
-        throw AppError(QString::fromLatin1(kPortIsOpen));
-    m_portNum = portNum;
-}
-
-QString SerialPort::DeviceName() const
-{
-#ifdef Q_OS_WIN
-    return QStringLiteral("\\\\.\\COM%1").arg(m_portNum);
-#else
-    // A link left dangling (adapter unplugged, simulator stopped) still names the port the user set up:
-    // falling back to /dev/ttyS<n-1> then would talk to another device without a word.
-    const QString link = paths::installFolder() + QStringLiteral("COM%1").arg(m_portNum);
-    const QFileInfo info(link);
-    if (info.exists() || info.isSymLink())
-        return link;
-    return QStringLiteral("/dev/ttyS%1").arg(m_portNum - 1);
-#endif
-}
-
-bool SerialPort::isOpen() const
-{
-    return m_port->isOpen();
-}
-
-void SerialPort::OpenPort()
-{
-    if (isOpen())
-        throw AppError(QString::fromLatin1(kPortIsOpen));
-
-    const QString path = DeviceName();
-#ifdef Q_OS_WIN
-    const QString device = path;
-#else
-    const QFileInfo info(path);
-    if (!info.exists())
-        throw AppError(notFound(path));
-    // QSerialPort names its lock file after the path it opens; the real device's name makes the lock the one
-    // other serial programs take, and keeps it valid when the link is replaced.
-    const QString device = info.canonicalFilePath();
-#endif
-
     m_opening = true;
     m_port->setPortName(device);
     const bool opened = m_port->open(QIODevice::ReadWrite);
+    int windowsError = 0;
+#ifdef Q_OS_WIN
+    // Per thread: taken here, where the open failed.
+    if (!opened)
+        windowsError = static_cast<int>(::GetLastError());
+#endif
     if (opened)
         configureOpenedLine();
     m_opening = false;
     if (!opened)
-        throwOpenError(path, device);
-
-    ++m_openGeneration;
-    qCDebug(lcDevice) << "opened" << path << "on" << device;
+        return openError(path, device, windowsError);
+    m_generation = generation;
+    return {};
 }
 
-void SerialPort::throwOpenError(const QString& path, const QString& device)
+QString SerialLine::openError(const QString& path, const QString& device, int windowsError)
 {
-#ifdef Q_OS_WIN
-    const int windowsError = static_cast<int>(::GetLastError());
-#endif
     qCWarning(lcDevice) << "cannot open" << path << m_port->error() << m_port->errorString();
 #ifdef Q_OS_UNIX
+    Q_UNUSED(windowsError);
     int code = probeOpenError(device);
     if (code == ENOENT || code == ENODEV || code == ENXIO)
-        throw AppError(notFound(path));
+        return notFound(path);
     // The device itself opens: QSerialPort's lock file or exclusive mode says another program holds it.
     if (code == 0)
         code = EBUSY;
-    throw AppError(cantOpen(path, code));
+    return cantOpen(path, code);
 #else
     Q_UNUSED(device);
     if (m_port->error() == QSerialPort::DeviceNotFoundError)
-        throw AppError(notFound(path));
-    throw AppError(cantOpen(path, windowsError));
+        return notFound(path);
+    return cantOpen(path, windowsError);
 #endif
 }
 
-void SerialPort::configureOpenedLine()
+void SerialLine::configureOpenedLine()
 {
 #ifdef Q_OS_UNIX
     const int fd = static_cast<int>(m_port->handle());
@@ -191,9 +193,9 @@ void SerialPort::configureOpenedLine()
     m_port->clearError();
 }
 
-void SerialPort::ClosePort()
+void SerialLine::close()
 {
-    if (!isOpen())
+    if (!m_port->isOpen())
         return;
     m_closing = true;
     drainOutput();
@@ -202,7 +204,7 @@ void SerialPort::ClosePort()
     qCDebug(lcDevice) << "closed";
 }
 
-void SerialPort::drainOutput()
+void SerialLine::drainOutput()
 {
     // Every close follows a command ("Y", "X", "W") that must still reach the device; QSerialPort::close()
     // would drop it from its buffer. The kernel takes a few bytes at once, so this rarely waits at all.
@@ -223,60 +225,59 @@ void SerialPort::drainOutput()
         qCWarning(lcDevice) << "closing with" << m_port->bytesToWrite() << "bytes unsent";
 }
 
-bool SerialPort::SendText(const QString& text)
+void SerialLine::write(const QByteArray& bytes)
 {
-    if (!isOpen())
-        return false;
-    const QByteArray bytes = text.toLatin1();
-    const qint64 accepted = m_port->write(bytes);
+    // Closed by a vanished device since the owner queued this: portError tells the owner.
+    if (!m_port->isOpen())
+        return;
+    m_port->write(bytes);
     // Hand the bytes to the kernel now rather than at the next event loop pass; this never blocks.
     if (m_port->bytesToWrite() > 0)
         m_port->flush();
-    return accepted == bytes.size() && isOpen();
 }
 
-QString SerialPort::ReadPending()
+void SerialLine::onReadyRead()
 {
-    if (!isOpen())
-        return {};
+    // QSerialPort has just read the bytes from the kernel: this is their arrival. A 9600-baud line delivers one
+    // byte per read; bytes that come in one read arrived together and share the stamp.
+    const qint64 stampNs = monotonicNs();
     const QByteArray bytes = m_port->readAll();
-    m_readInHandler += bytes.size();
-    return QString::fromLatin1(bytes);
-}
-
-void SerialPort::onReadyRead()
-{
-    if (m_inNotification)
+    if (bytes.isEmpty())
         return;
-    m_inNotification = true;
-    // Reset even when a handler throws.
-    const auto done = qScopeGuard([this] { m_inNotification = false; });
 
-    const quint64 generation = m_openGeneration;
-    qint64 waiting = m_port->bytesAvailable();
-    while (waiting > 0) {
-        m_readInHandler = 0;
-        emit OnRxChar(this, static_cast<int>(qMin<qint64>(waiting, std::numeric_limits<int>::max())));
-        if (!isOpen() || generation != m_openGeneration)
-            break;
-        // QSerialPort stays silent about bytes that arrive while a handler runs (one that shows a message box,
-        // say); they are new bytes all the same and get their own event. Bytes left unread do not.
-        const qint64 leftUnread = qMax<qint64>(0, waiting - m_readInHandler);
-        const qint64 now = m_port->bytesAvailable();
-        if (now <= leftUnread)
-            break;
-        waiting = now;
+    {
+        QMutexLocker lock(&m_queue.sinkMutex);
+        if (m_queue.sink) {
+            try {
+                for (const char byte : bytes)
+                    m_queue.sink(StampedByte{byte, stampNs});
+            } catch (const std::exception& error) {
+                // Nothing on this thread could show it; the bytes still go to the owner.
+                qCWarning(lcDevice) << "arrival sink failed:" << error.what();
+            }
+        }
     }
+
+    bool post = false;
+    {
+        QMutexLocker lock(&m_queue.mutex);
+        m_queue.pending.reserve(m_queue.pending.size() + bytes.size());
+        for (const char byte : bytes)
+            m_queue.pending.append(StampedByte{byte, stampNs});
+        m_queue.arrived += static_cast<quint64>(bytes.size());
+        post = !std::exchange(m_queue.notifyPosted, true);
+    }
+    if (post)
+        QMetaObject::invokeMethod(&m_owner, [owner = &m_owner] { owner->onBytesArrived(); }, Qt::QueuedConnection);
 }
 
-void SerialPort::onPortError(int error)
+void SerialLine::onPortError(QSerialPort::SerialPortError kind)
 {
     // Taken first: the failed read() or write() set it just before QSerialPort reported.
     const int savedErrno = errno;
-    const auto kind = static_cast<QSerialPort::SerialPortError>(error);
     if (kind != QSerialPort::ReadError && kind != QSerialPort::WriteError && kind != QSerialPort::ResourceError)
         return;
-    if (m_opening || m_closing || !isOpen())
+    if (m_opening || m_closing || !m_port->isOpen())
         return;
 
 #ifdef Q_OS_UNIX
@@ -310,6 +311,183 @@ void SerialPort::onPortError(int error)
     m_port->close();
     m_closing = false;
 
-    // Reported from the event loop: the failure may surface inside SendText, in the middle of a handler.
-    QTimer::singleShot(0, this, [this, message] { emit portError(message); });
+    QMetaObject::invokeMethod(
+        &m_owner, [owner = &m_owner, generation = m_generation, message] { owner->onLineFailed(generation, message); },
+        Qt::QueuedConnection);
+}
+
+SerialPort::SerialPort(QObject* parent) : QObject(parent), m_queue(std::make_unique<ReceiveQueue>()) {}
+
+SerialPort::~SerialPort()
+{
+    ClosePort();
+    if (m_thread) {
+        m_thread->quit();
+        m_thread->wait();
+    }
+    // Its thread has stopped: nothing else touches it now.
+    delete m_line;
+}
+
+void SerialPort::startLine()
+{
+    if (m_thread)
+        return;
+    m_thread = new QThread(this);
+    m_thread->setObjectName(QStringLiteral("serialLine"));
+    m_line = new SerialLine(*this, *m_queue);
+    m_line->moveToThread(m_thread);
+    // Where the system allows it: the stamps are only as good as this thread's wake-up.
+    m_thread->start(QThread::TimeCriticalPriority);
+}
+
+void SerialPort::setPortNum(int portNum)
+{
+    if (isOpen())
+        throw AppError(QString::fromLatin1(kPortIsOpen));
+    m_portNum = portNum;
+}
+
+QString SerialPort::DeviceName() const
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("\\\\.\\COM%1").arg(m_portNum);
+#else
+    // A link left dangling (adapter unplugged, simulator stopped) still names the port the user set up:
+    // falling back to /dev/ttyS<n-1> then would talk to another device without a word.
+    const QString link = paths::installFolder() + QStringLiteral("COM%1").arg(m_portNum);
+    const QFileInfo info(link);
+    if (info.exists() || info.isSymLink())
+        return link;
+    return QStringLiteral("/dev/ttyS%1").arg(m_portNum - 1);
+#endif
+}
+
+void SerialPort::OpenPort()
+{
+    if (isOpen())
+        throw AppError(QString::fromLatin1(kPortIsOpen));
+
+    const QString path = DeviceName();
+#ifdef Q_OS_WIN
+    const QString device = path;
+#else
+    const QFileInfo info(path);
+    if (!info.exists())
+        throw AppError(notFound(path));
+    // QSerialPort names its lock file after the path it opens; the real device's name makes the lock the one
+    // other serial programs take, and keeps it valid when the link is replaced.
+    const QString device = info.canonicalFilePath();
+#endif
+
+    startLine();
+    // Before the open: from then on the line may add bytes.
+    dropPendingInput();
+    const quint64 generation = m_openGeneration + 1;
+    QString error;
+    QMetaObject::invokeMethod(
+        m_line, [&] { error = m_line->open(path, device, generation); }, Qt::BlockingQueuedConnection);
+    if (!error.isEmpty())
+        throw AppError(error);
+
+    m_openGeneration = generation;
+    m_open = true;
+    qCDebug(lcDevice) << "opened" << path << "on" << device;
+}
+
+void SerialPort::ClosePort()
+{
+    if (!m_open)
+        return;
+    m_open = false;
+    // Queued after every SendText, so the line sends them all before it drains and closes.
+    QMetaObject::invokeMethod(
+        m_line, [line = m_line] { line->close(); }, Qt::BlockingQueuedConnection);
+    dropPendingInput();
+}
+
+void SerialPort::dropPendingInput()
+{
+    QMutexLocker lock(&m_queue->mutex);
+    m_queue->pending.clear();
+    m_queue->arrived = 0;
+    m_announced = 0;
+}
+
+bool SerialPort::SendText(const QString& text)
+{
+    if (!m_open)
+        return false;
+    QMetaObject::invokeMethod(
+        m_line, [line = m_line, bytes = text.toLatin1()] { line->write(bytes); }, Qt::QueuedConnection);
+    return true;
+}
+
+QString SerialPort::ReadPending()
+{
+    QString text;
+    for (const StampedByte& received : ReadPendingStamped())
+        text.append(QLatin1Char(received.byte));
+    return text;
+}
+
+QList<StampedByte> SerialPort::ReadPendingStamped()
+{
+    if (!m_open)
+        return {};
+    QMutexLocker lock(&m_queue->mutex);
+    return std::exchange(m_queue->pending, {});
+}
+
+void SerialPort::setArrivalSink(ArrivalSink sink)
+{
+    ArrivalSink old;
+    {
+        QMutexLocker lock(&m_queue->sinkMutex);
+        old = std::exchange(m_queue->sink, std::move(sink));
+    }
+    // The old one goes here, outside the lock: whatever it holds may take its time to let go.
+}
+
+void SerialPort::onBytesArrived()
+{
+    {
+        QMutexLocker lock(&m_queue->mutex);
+        m_queue->notifyPosted = false;
+    }
+    // A running notification (its handler spinning an event loop) announces these bytes when the handler returns.
+    if (m_inNotification || !m_open)
+        return;
+    m_inNotification = true;
+    // Reset even when a handler throws.
+    const auto done = qScopeGuard([this] { m_inNotification = false; });
+
+    const quint64 generation = m_openGeneration;
+    for (;;) {
+        qsizetype waiting = 0;
+        quint64 arrived = 0;
+        {
+            QMutexLocker lock(&m_queue->mutex);
+            waiting = m_queue->pending.size();
+            arrived = m_queue->arrived;
+        }
+        // Only new bytes raise an event; nothing when a handler has already read them all.
+        const bool fresh = arrived > m_announced;
+        m_announced = arrived;
+        if (!fresh || waiting == 0)
+            break;
+        emit OnRxChar(this, static_cast<int>(qMin<qsizetype>(waiting, std::numeric_limits<int>::max())));
+        if (!m_open || generation != m_openGeneration)
+            break;
+    }
+}
+
+void SerialPort::onLineFailed(quint64 generation, const QString& message)
+{
+    // A session closed and reopened since is not the one that failed.
+    if (generation != m_openGeneration)
+        return;
+    m_open = false;
+    dropPendingInput();
+    emit portError(message);
 }
