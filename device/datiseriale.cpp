@@ -48,6 +48,11 @@ void TForm_Dati_Seriale::appendReceived(const QString& text)
         m_catchUpTimer->start(isVisible() ? shownCatchUpMs : 0);
 }
 
+void TForm_Dati_Seriale::appendNote(const QString& line)
+{
+    appendReceived(QStringLiteral("\n") + line + QStringLiteral("\n"));
+}
+
 QString TForm_Dati_Seriale::receivedText() const
 {
     return Me_Dati_Ser->text() + m_pending;

@@ -15,6 +15,8 @@ public:
     // Appends a reception exactly as read, with no separator, whether or not the window is shown. The memo
     // shows it once the event loop runs again.
     void appendReceived(const QString& text);
+    // A line of its own, set apart from the received bytes: a lap correction of the race director.
+    void appendNote(const QString& line);
     // Everything received so far, including what the memo has not caught up with yet.
     QString receivedText() const;
 

@@ -57,6 +57,8 @@ void TForm_Semaforo::FormShow()
     Timer_Semaforo->start();
     // When the port cannot be opened the error is shown and the countdown still runs.
     Gestione_gare->VaComm1->OpenPort();
+    // From here on every passage is recorded, and journaled as it arrives.
+    Gestione_gare->beginRaceRecord();
     Gestione_gare->VaComm1->SendText(QStringLiteral("R"));
 }
 

@@ -38,9 +38,17 @@ void TGestione_gare::CreaQualif()
     // Closed whatever happens, so that the next build reads the heats file anew rather than heats left in
     // memory by a failed build.
     const auto closeHeats = qScopeGuard([this] { CDS_Batterie->close(); });
-    // Records of one heat are numbered in the order the heats table presents them: the order
-    // in which the heats were generated. Without heats this raises before the old results are deleted.
+    // Every heat row is read once before the old results are deleted: without heats, or with a row that
+    // cannot be read, the build stops with its error and the previous qualification table stays.
     CDS_Batterie->setIndexFieldNames(layouts::nBatteria);
+    CDS_Batterie->first();
+    convert::strToInt(CDS_Batterie->asString(layouts::nBatteria));
+    for (; !CDS_Batterie->eof(); CDS_Batterie->next()) {
+        convert::strToInt(CDS_Batterie->asString(layouts::nBatteria));
+        CDS_Batterie->asString(layouts::concorrente);
+    }
+    // Records of one heat are numbered in the order the heats table presents them: the order
+    // in which the heats were generated.
     CDS_Batterie->first();
     int heat = convert::strToInt(CDS_Batterie->asString(layouts::nBatteria));
     // A new, empty qualification table replaces the old one and its file.

@@ -12,6 +12,7 @@
 #include "settings/tempo_min.h"
 #include "tables/convert.h"
 #include "tables/layouts.h"
+#include "tables/paths.h"
 #include "tables/table.h"
 #include "tables/timetext.h"
 #include "widgets/controls.h"
@@ -37,6 +38,8 @@ void TGestione_gare::Bitb_StartClick()
     receivedText.clear();
     for (int ch = 1; ch <= 5; ++ch)
         channels[ch].awaitingFirstPassage = true;
+    // The race just raced is done with: its record no longer takes corrections.
+    raceRecorded = false;
     minLapTime = convert::wholeNumberDuration(Form_tempo_min->Ed_tempo_min->text(), timetext::minLapScale);
     if (Form_Qualifica->qualificationsActive)
         Frm_lista_batterie->ImpostoVarMacch();
@@ -74,10 +77,13 @@ void TGestione_gare::Bitb_StartClick()
 
 void TGestione_gare::Timer1Timer()
 {
+    // When the tick ran, so that a passage counts the ticks before its own arrival.
+    const qint64 stamp = timetext::monotonicNs();
     if (Form_Qualifica->qualificationsActive)
         FineQualifiche();
     else if (Form_Finali->finalsActive)
         FineFinali();
+    recordTick(stamp);
 }
 
 void TGestione_gare::FineQualifiche()
@@ -141,6 +147,8 @@ void TGestione_gare::Bitb_StopClick()
     VaComm1->SendText(QStringLiteral("X"));
     VaComm1->ClosePort();
     Bitb_Start->setEnabled(true);
+    // The journal stays until the laps are saved: at the next race's start or when the program closes.
+    VaComm1->setArrivalSink({});
 }
 
 void TGestione_gare::ForzoVarFinito()

@@ -77,6 +77,7 @@ TGestione_gare::TGestione_gare() : Form(QStringLiteral("Gestione_gare"), QString
 
     createMenu();
     createControls();
+    createCorrections();
     setOuterSize(762, 578);
     move(9, 9);
     connectHandlers();
@@ -330,6 +331,8 @@ void TGestione_gare::FormClose()
 {
     // A table that cannot be written back refuses the close: the window stays, and so do its rows.
     closeAllTables();
+    // Every table is written: the journal of a race still on track or stopped is not needed any more.
+    endRaceRecord();
     QApplication::quit();
 }
 

@@ -92,6 +92,13 @@ public:
     // At the first show: offers to rebuild a race the program did not see to its end from its journal.
     void restoreFromJournal();
 
+    // Lap corrections of the race director, for the race on track or the one just raced: a passage added
+    // now on a channel, or the channel's last passage taken back. Nothing to take back does nothing.
+    void AggiungiGiroClick(int channel);
+    void TogliGiroClick(int channel);
+    // Whether a race can take corrections: from its start lights until the next Start.
+    bool correctable() const { return raceRecorded; }
+
     // Passage processing
     void GestioneQualifiche();
     void GestioneFinali();
@@ -202,6 +209,9 @@ public:
     QAction* Stampareportfinali1;
     QAction* Help2;
     QAction* About1;
+    // Lap corrections, channel 1..5 (index 0 unused): F1..F5 and Shift+F1..F5.
+    std::array<QAction*, 6> addLapActions{};   // "AggiungiGiro1".."AggiungiGiro5"
+    std::array<QAction*, 6> takeBackActions{}; // "TogliGiro1".."TogliGiro5"
 
     // Race state (times are day fractions)
     laprules::PerChannel<laprules::ChannelState> channels{};
@@ -242,7 +252,9 @@ protected:
 
 private:
     // Each channel digit received is one passage, handled in arrival order at its arrival stamp.
-    void handlePassages(const QList<StampedByte>& received, void (TGestione_gare::*updateRow)());
+    void handlePassages(const QList<StampedByte>& received);
+    // One passage, of the device or added by hand, through the lap rules.
+    void handlePassage(int channel, qint64 stampNs, racerecord::EventKind kind);
     bool m_shownOnce = false;
 
     // Controls and menus that no other window touches
@@ -258,8 +270,13 @@ private:
     QMenu* Qualifiche1;
     QMenu* Finali1;
     QMenu* Help1;
+    QMenu* Correzioni1;
+    QMenu* gridMenu;
 
     void createControls();
+    void createCorrections();
+    // Writes the replayed race into the race table; after the race, saves it and ranks a final again.
+    void applyCorrection();
     void createMenu();
     void connectHandlers();
 };

@@ -65,7 +65,7 @@ void TGestione_gare::GestioneQualifiche()
     const QList<StampedByte> received = VaComm1->ReadPendingStamped();
     receivedText = textOf(received);
     Form_Dati_Seriale->appendReceived(receivedText);
-    handlePassages(received, &TGestione_gare::Aggiorno_CDS_Gara);
+    handlePassages(received);
 }
 
 void TGestione_gare::GestioneFinali()
@@ -74,28 +74,40 @@ void TGestione_gare::GestioneFinali()
     lapCount = 0;
     const QList<StampedByte> received = VaComm1->ReadPendingStamped();
     receivedText = textOf(received);
-    handlePassages(received, &TGestione_gare::Aggiorno_CDS_Gara_Finali);
+    handlePassages(received);
 }
 
-void TGestione_gare::handlePassages(const QList<StampedByte>& received, void (TGestione_gare::*updateRow)())
+void TGestione_gare::handlePassages(const QList<StampedByte>& received)
 {
+    currentChannel = 0;
     for (const StampedByte& b : received) {
         // Bytes that name no channel are noise and change nothing.
-        currentChannel = laprules::channelOf(b.byte);
-        if (currentChannel == 0)
+        const int channel = laprules::channelOf(b.byte);
+        if (channel == 0)
             continue;
-        passageStamp = b.stampNs;
-        if (raceRecorded)
-            raceRecord.events.append({racerecord::EventKind::Passage, currentChannel, passageStamp});
-        if (!channels[currentChannel].channelFinished)
-            (this->*updateRow)();
-        // After the time is up, by the tick that found it, each car's passage is its last.
-        if (raceRecord.timeUpAt(passageStamp, timeUp))
-            GestioneUltimoPassaggio();
+        handlePassage(channel, b.stampNs, racerecord::EventKind::Passage);
         // With every car in the port is closed: what was read with the last passage belongs to no race.
         if (!VaComm1->isOpen())
             break;
     }
+}
+
+void TGestione_gare::handlePassage(int channel, qint64 stampNs, racerecord::EventKind kind)
+{
+    currentChannel = channel;
+    passageStamp = stampNs;
+    if (raceRecorded)
+        raceRecord.events.append({kind, channel, stampNs});
+    // A passage added by the race director counts even for a car that has finished.
+    if (!channels[channel].channelFinished || kind == racerecord::EventKind::Added) {
+        if (passageMode == laprules::RaceMode::Finals)
+            Aggiorno_CDS_Gara_Finali();
+        else
+            Aggiorno_CDS_Gara();
+    }
+    // After the time is up, by the tick that found it, each car's passage is its last.
+    if (raceRecord.timeUpAt(passageStamp, timeUp))
+        GestioneUltimoPassaggio();
 }
 
 void TGestione_gare::CalcoloInizioGiro()

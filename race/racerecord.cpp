@@ -77,7 +77,8 @@ Replay replay(const RaceRecord& record)
         const int ch = e.channel;
         if (ch < 1 || ch > 5)
             continue;
-        if (!r.channels[ch].channelFinished && r.cars[ch]) {
+        // A passage added by the race director counts even for a car that has finished.
+        if ((!r.channels[ch].channelFinished || e.kind == EventKind::Added) && r.cars[ch]) {
             laprules::applyPassage(record.mode, r.channels[ch], *r.cars[ch], record.timeOfDay(e.stampNs),
                                    record.minLapTime, record.elapsedAt(e.stampNs));
         }

@@ -20,6 +20,11 @@ Table& TGestione_gare::raceTable() const
 
 void TGestione_gare::beginRaceRecord()
 {
+    // A race stopped with "Interrompi" still has its journal: its laps are saved before the journal goes.
+    const bool finals = raceRecord.mode == laprules::RaceMode::Finals;
+    Table& previous = finals ? *CDS_Finali : *CDS_Gara;
+    if (journal.isOpen() && previous.isOpen())
+        previous.saveToFile(paths::programFile(finals ? layouts::finalsFile : layouts::qualificationFile));
     endRaceRecord();
     racerecord::RaceRecord r;
     r.mode = raceMode();
@@ -76,7 +81,9 @@ void TGestione_gare::FormShow()
     if (m_shownOnce)
         return;
     m_shownOnce = true;
-    restoreFromJournal();
+    // Only a journal left by an earlier run: one this run began belongs to its own race.
+    if (!raceRecorded && !journal.isOpen())
+        restoreFromJournal();
 }
 
 namespace {

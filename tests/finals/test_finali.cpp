@@ -5,7 +5,12 @@
 #include "tables/paths.h"
 #include "tables/table.h"
 #include "tables/tablemodel.h"
-#include "tests/qualifications/racedriver.h"
+#include "device/serialport.h"
+#include "device/via.h"
+#include "race/stop.h"
+#include "tests/support/racefixture.h"
+#include "widgets/controls.h"
+#include "tools/sim/simulator.h"
 #include "widgets/datagrid.h"
 #include "widgets/dialogs.h"
 
@@ -13,6 +18,10 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -118,11 +127,11 @@ void setUpFinals(int count, int perFinal, bool single)
 }
 
 // Starts the next final and checks that it is `letter` and that the grid shows its cars only.
-void startFinal(RaceDriver& driver, const QString& letter, int cars)
+void startFinal(RaceFixture& race, const QString& letter, int cars)
 {
     TGestione_gare* g = Gestione_gare;
     dialogs::clearShown();
-    QVERIFY2(driver.start(), qPrintable(dialogs::shownTexts().join(QLatin1Char('/'))));
+    QVERIFY2(race.startRace(QStringLiteral("1")), qPrintable(dialogs::shownTexts().join(QLatin1Char('/'))));
     QCOMPARE(g->currentFinal, letter);
     QCOMPARE(g->DBGr_sit_conc->model(), g->DS_Finali);
     QCOMPARE(g->DS_Finali->rowCount(), cars);
@@ -270,25 +279,22 @@ void TestFinali::countOfFinalsIsTheHighestLetter()
 
 void TestFinali::finalsRaceFromTheLastLetterBackToA()
 {
-    ProgramSession session;
-    session.start();
-    RaceDriver driver(session);
-    QVERIFY(driver.endDialogueCheck());
+    RaceFixture race;
     setUpFinals(12, 4, false);
     TGestione_gare* g = Gestione_gare;
     QCOMPARE(g->Ed_Finali_Fatte->text(), QStringLiteral("3"));
 
     const QStringList letters{"C", "B", "A"};
     for (int i = 0; i < letters.size(); ++i) {
-        startFinal(driver, letters[i], 4);
+        startFinal(race, letters[i], 4);
         if (QTest::currentTestFailed())
             return;
         // Laps 3, 1, 2, 2 on channels 1 to 4.
         for (const int channel : {1, 2, 3, 4, 1, 3, 4, 1})
-            QVERIFY(driver.passage(channel));
+            QVERIFY(race.passage(channel));
         QCOMPARE(carValue(1, layouts::nGiri).toInt(), 3);
         QVERIFY(!carValue(1, layouts::posiz).isValid());
-        QCOMPARE(driver.tickToTimeUp(), 62);
+        QCOMPARE(race.tickToTimeUp(), 62);
         QCOMPARE(g->Ed_Finali_Fatte->text(), QString::number(2 - i));
         QVERIFY(FormStop->isVisible());
         const QList<int> atTimeUp{carValue(1, layouts::posiz).toInt(), carValue(2, layouts::posiz).toInt(),
@@ -297,14 +303,14 @@ void TestFinali::finalsRaceFromTheLastLetterBackToA()
         QCOMPARE(atTimeUp[1], 4);
         QCOMPARE(QSet<int>({atTimeUp[2], atTimeUp[3]}), QSet<int>({2, 3}));
         // The last passages still count laps, but the positions stay those of the time up.
-        session.device().clearRecords();
+        race.device().clearRecords();
         for (const int channel : {2, 1, 3, 4})
-            QVERIFY(driver.passage(channel));
-        QTRY_COMPARE(session.device().commandText(), QByteArray("X"));
+            QVERIFY(race.passage(channel));
+        QTRY_COMPARE(race.device().commandText(), QByteArray("X"));
         QCOMPARE(carValue(2, layouts::nGiri).toInt(), 2);
         QCOMPARE(carValue(2, layouts::posiz).toInt(), 4);
         QCOMPARE(carValue(3, layouts::posiz).toInt(), atTimeUp[2]);
-        RaceDriver::closeEndWindows();
+        RaceFixture::closeEndWindows();
     }
 
     dialogs::clearShown();
@@ -343,47 +349,41 @@ void TestFinali::finalsRaceFromTheLastLetterBackToA()
 
 void TestFinali::interruptedFinalIsNotRacedAgain()
 {
-    ProgramSession session;
-    session.start();
-    RaceDriver driver(session);
-    QVERIFY(driver.endDialogueCheck());
+    RaceFixture race;
     setUpFinals(8, 4, false);
     TGestione_gare* g = Gestione_gare;
     QCOMPARE(g->Ed_Finali_Fatte->text(), QStringLiteral("2"));
 
-    startFinal(driver, QStringLiteral("B"), 4);
+    startFinal(race, QStringLiteral("B"), 4);
     g->Bitb_Stop->click();
     QVERIFY(!g->VaComm1->isOpen());
     QCOMPARE(g->Ed_Finali_Fatte->text(), QStringLiteral("2"));
 
-    startFinal(driver, QStringLiteral("A"), 4);
-    QCOMPARE(driver.tickToTimeUp(), 62);
+    startFinal(race, QStringLiteral("A"), 4);
+    QCOMPARE(race.tickToTimeUp(), 62);
     QCOMPARE(g->Ed_Finali_Fatte->text(), QStringLiteral("1"));
     g->Bitb_Stop->click();
-    RaceDriver::closeEndWindows();
+    RaceFixture::closeEndWindows();
     // One final still counted as to run: the next Start races "A" once more.
-    startFinal(driver, QStringLiteral("A"), 4);
+    startFinal(race, QStringLiteral("A"), 4);
 }
 
 void TestFinali::fineMancheBeforeTimeUp()
 {
-    ProgramSession session;
-    session.start();
-    RaceDriver driver(session);
-    QVERIFY(driver.endDialogueCheck());
+    RaceFixture race;
     setUpFinals(10, 4, true);
     TGestione_gare* g = Gestione_gare;
 
-    startFinal(driver, QStringLiteral("A"), 4);
-    QVERIFY(driver.passage(1));
-    QVERIFY(driver.passage(2));
+    startFinal(race, QStringLiteral("A"), 4);
+    QVERIFY(race.passage(1));
+    QVERIFY(race.passage(2));
     for (int tick = 0; tick < 10; ++tick)
         g->Timer1Timer();
-    session.device().clearRecords();
+    race.device().clearRecords();
     g->Btn_Fine_Manche->click();
 
     // The race is complete, without standings, and it still counts as to run.
-    QTRY_COMPARE(session.device().commandText(), QByteArray("X"));
+    QTRY_COMPARE(race.device().commandText(), QByteArray("X"));
     QVERIFY(!g->Timer1->isActive());
     QCOMPARE(g->Ed_Durata_Gara->text(), QStringLiteral("0:0"));
     QCOMPARE(g->Ed_Finali_Fatte->text(), QStringLiteral("1"));
@@ -399,7 +399,7 @@ void TestFinali::fineMancheBeforeTimeUp()
     QCOMPARE(saved.value(layouts::nGiri).toInt(), 1);
 
     // The next Start still steps back from "A", which stays "A".
-    startFinal(driver, QStringLiteral("A"), 4);
+    startFinal(race, QStringLiteral("A"), 4);
 }
 
 QTEST_MAIN(TestFinali)

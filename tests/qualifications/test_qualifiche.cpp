@@ -8,13 +8,21 @@
 #include "tables/paths.h"
 #include "tables/table.h"
 #include "tables/tablemodel.h"
+#include "device/serialport.h"
+#include "device/via.h"
+#include "race/stop.h"
 #include "tests/support/racefixture.h"
+#include "widgets/controls.h"
+#include "tools/sim/simulator.h"
 #include "widgets/datagrid.h"
 #include "widgets/dialogs.h"
 
 #include <QAction>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
 
 #include <algorithm>
 
@@ -27,6 +35,7 @@ private slots:
     void answeringNoChangesNothing();
     void buildStops_data();
     void buildStops();
+    void newHeatsAfterAFailedBuild();
     void heatChooser_data();
     void heatChooser();
     void threeHeatsTwoRounds();
@@ -245,9 +254,29 @@ void TestQualifiche::buildStops()
     dialogs::clearShown();
     buildQualification();
     QCOMPARE(dialogs::shownTexts().last(), error);
-    QVERIFY(!QFile::exists(qualificationPath()));
+    // The previous results are kept: nothing is deleted before the heats are known to be readable.
+    QVERIFY(QFile::exists(qualificationPath()));
     QVERIFY(!Gestione_gare->CDS_Gara->isOpen());
     QVERIFY(!Form_Qualifica->qualificationsActive);
+    QVERIFY(!Gestione_gare->CDS_Batterie->isOpen());
+}
+
+void TestQualifiche::newHeatsAfterAFailedBuild()
+{
+    ProgramSession session(ProgramSession::Device::None);
+    writeHeats({{1, "Anna"}, {1, {}}});
+    session.start();
+    dialogs::clearShown();
+    buildQualification();
+    QCOMPARE(dialogs::shownTexts().size(), 2); // the question, and the heat without a name
+
+    // New heats are handed over: the next build reads them, not the heats of the failed one.
+    writeHeats({{1, "Anna"}, {1, "Bruno"}, {2, "Carla"}});
+    dialogs::clearShown();
+    dialogs::queueAnswer(true);
+    Gestione_gare->CreaNuoveQualifiche1->trigger();
+    QCOMPARE(dialogs::shownTexts(), QStringList{"Questo cancellerà le precedenti qualifiche.  Continuo?"});
+    QCOMPARE(savedQualification(), (QStringList{"1|1|Anna|0", "1|2|Bruno|0", "2|1|Carla|0"}));
 }
 
 void TestQualifiche::heatChooser_data()
@@ -320,12 +349,12 @@ void TestQualifiche::threeHeatsTwoRounds()
     QCOMPARE(g->Ed_Nr_Batterie->text(), QStringLiteral("3"));
 
     const QStringList roundsShown{"", "", "1", "1", "1", "2"};
-    for (int race = 0; race < 6; ++race) {
-        raceHeat(race, race % 3 + 1);
+    for (int heat = 0; heat < 6; ++heat) {
+        raceHeat(race, heat % 3 + 1);
         if (QTest::currentTestFailed())
             return;
-        QCOMPARE(g->Mem_Qualif_fatte->text(), roundsShown[race]);
-        QCOMPARE(g->EstraiFinalisti1->isEnabled(), race >= 2);
+        QCOMPARE(g->Mem_Qualif_fatte->text(), roundsShown[heat]);
+        QCOMPARE(g->EstraiFinalisti1->isEnabled(), heat >= 2);
     }
 
     dialogs::clearShown();

@@ -34,7 +34,7 @@ RaceRecord sampleRace()
     r.mode = RaceMode::Qualifications;
     r.heat = 2;
     r.round = 1;
-    r.minLapTime = 5 * timetext::minLapScale;
+    r.minLapTime = 5.0 / 86400;
     r.wallStart = 10.0 / 24;
     r.monoStart = 1000 * second;
     for (int ch = 1; ch <= 5; ++ch) {
@@ -191,7 +191,7 @@ void TestJournal::replayFinishesCarsAfterTimeUp()
 {
     RaceRecord r;
     r.mode = RaceMode::Finals;
-    r.minLapTime = 5 * timetext::minLapScale;
+    r.minLapTime = 5.0 / 86400;
     r.wallStart = 0.5;
     for (int ch = 1; ch <= 5; ++ch) {
         r.channels[ch].awaitingFirstPassage = true;
@@ -215,12 +215,18 @@ void TestJournal::replayFinishesCarsAfterTimeUp()
     QCOMPARE(done.cars[1]->totalText, QStringLiteral("0.30")); // the clock's 30 ticks at its last passage
     QCOMPARE(done.cars[2]->lapText, QStringLiteral("0.39.0"));
 
-    // Taking back car 2's last passage: it is on track again and the race not over.
+    // Taking back car 2's last passage: its passage at 50 s, ignored before, becomes its last.
     r.events.append({EventKind::TakenBack, 2, 45 * second});
+    const Replay corrected = replay(r);
+    QVERIFY(corrected.complete);
+    QCOMPARE(corrected.cars[2]->laps, 2);
+    QCOMPARE(corrected.cars[2]->lapText, QStringLiteral("0.48.0"));
+    // And with that one taken back too, car 2 is on track again.
+    r.events.append({EventKind::TakenBack, 2, 55 * second});
     const Replay reopened = replay(r);
     QVERIFY(!reopened.complete);
     QVERIFY(!reopened.channels[2].channelFinished);
-    QCOMPARE(reopened.cars[2]->laps, 2); // the 50 s passage is now its last
+    QCOMPARE(reopened.cars[2]->laps, 1);
 }
 
 void TestJournal::clockOfTheRace()

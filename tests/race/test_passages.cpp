@@ -23,6 +23,8 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThread>
+#include <QTimer>
 
 namespace {
 
@@ -75,12 +77,16 @@ private slots:
     void lapEqualToTheMinimumDoesNotCount();
     void ignoredTexts_data();
     void ignoredTexts();
+    void burstsAreEachAPassage_data();
+    void burstsAreEachAPassage();
+    void wallClockChangeTouchesNoLap();
+    void busyWindowKeepsArrivalTimes();
     void timeUpCompletesTheRaceAtTheLastCar();
     void raceTableIsSavedWhateverTheStopSound_data();
     void raceTableIsSavedWhateverTheStopSound();
     void untimedCompetitorsRankLastInTheHeatView();
     void deviceVanishesMidRace();
-    void emptyHeatFieldLeavesTheDigitsUnread();
+    void heatChooserOpenMidHeat();
 };
 
 void TestPassages::lapCounting_data()
@@ -131,16 +137,15 @@ void TestPassages::lapEqualToTheMinimumDoesNotCount()
     RaceFixture race;
     QVERIFY(race.buildQualifications(2, 2));
     QVERIFY(race.startRace());
-    // Binary fractions, so the difference of the passage times is exactly the minimum.
-    const double minimum = 1.0 / 16384; // about 5.27 s
+    // The minimum set to exactly the difference of the two passage times, as the race computes them.
+    const racerecord::RaceRecord& record = Gestione_gare->raceRecord;
+    const double minimum = record.timeOfDay(5'270'000'000) - record.timeOfDay(0);
     Gestione_gare->minLapTime = minimum;
-    race.setTimeOfDay(0.5);
-    QVERIFY(race.receive("2"));
-    race.setTimeOfDay(0.5 + minimum);
-    QVERIFY(race.receive("2"));
+    QVERIFY(race.receive("2", 0));
+    QVERIFY(race.receive("2", 5270));
     QCOMPARE(Gestione_gare->channels[2].lastPassageTime - Gestione_gare->channels[2].lapStartTime, minimum);
     QCOMPARE(RaceFixture::value(2, layouts::giri).toInt(), 1);
-    race.setTimeOfDay(0.5 + 2 * minimum + 1.0 / (1 << 30));
+    race.setTimeNs(2 * 5'270'000'000 + 1000);
     QVERIFY(race.receive("2"));
     QCOMPARE(RaceFixture::value(2, layouts::giri).toInt(), 2);
 }
@@ -151,11 +156,10 @@ void TestPassages::ignoredTexts_data()
     QTest::addColumn<QString>("monitor"); // what the serial data monitor shows of it
 
     // clang-format off
-    QTest::newRow("two passages read together") << QByteArray("12") << "12";
     QTest::newRow("0") << QByteArray("0") << "0";
     QTest::newRow("6") << QByteArray("6") << "6";
     QTest::newRow("nothing to read") << QByteArray() << "";
-    QTest::newRow("1 and a line end") << QByteArray("1\r\n") << "1\r\n";
+    QTest::newRow("a line end") << QByteArray("\r\n") << "\r\n";
     QTest::newRow("answer to a check") << QByteArray("B") << "B";
     // clang-format on
 }
@@ -179,6 +183,102 @@ void TestPassages::ignoredTexts()
     QCOMPARE(Form_Dati_Seriale->receivedText(), QStringLiteral("1") + monitor);
     // Nothing is left pending for the next reception.
     QCOMPARE(Gestione_gare->VaComm1->ReadPending(), QString());
+}
+
+void TestPassages::burstsAreEachAPassage_data()
+{
+    QTest::addColumn<QByteArray>("received"); // in one write, 10 s after every car's first passage
+    QTest::addColumn<QList<int>>("laps");     // of cars 1..5 afterwards
+
+    // clang-format off
+    QTest::newRow("two digits") << QByteArray("12") << QList<int>{2, 2, 1, 1, 1};
+    QTest::newRow("three digits") << QByteArray("321") << QList<int>{2, 2, 2, 1, 1};
+    QTest::newRow("noise between them") << QByteArray("4\x00x5\r\n1", 7) << QList<int>{2, 1, 1, 2, 2};
+    QTest::newRow("a digit and a line end") << QByteArray("1\r\n") << QList<int>{2, 1, 1, 1, 1};
+    // The second of two passages of a car read together is within the minimum: a lap time, no lap.
+    QTest::newRow("one car twice") << QByteArray("33") << QList<int>{1, 1, 2, 1, 1};
+    // clang-format on
+}
+
+void TestPassages::burstsAreEachAPassage()
+{
+    QFETCH(QByteArray, received);
+    QFETCH(QList<int>, laps);
+    RaceFixture race;
+    QVERIFY(race.buildQualifications(5, 5));
+    QVERIFY(race.startRace());
+    QVERIFY(race.receive("12345", 0));
+    dialogs::clearShown();
+
+    QVERIFY(race.receive(received, 10000));
+    QList<int> counted;
+    for (int ch = 1; ch <= 5; ++ch)
+        counted.append(RaceFixture::value(ch, layouts::giri).toInt());
+    QCOMPARE(counted, laps);
+    // Every counted passage has its own lap of 10 s.
+    for (int ch = 1; ch <= 5; ++ch) {
+        if (received.count(char('0' + ch)) == 1)
+            QCOMPARE(RaceFixture::value(ch, layouts::tempoSGiro).toString(), QStringLiteral("0.10.0"));
+    }
+    QCOMPARE(Form_Dati_Seriale->receivedText(), QString::fromLatin1("12345" + received));
+    QVERIFY(dialogs::shown().isEmpty());
+
+    // Two passages 0.2 ms apart on different channels, read together: each at its own arrival.
+    QVERIFY(race.receiveTogether({{"4", 30'000'000'000}, {"5", 30'000'200'000}}));
+    QCOMPARE(RaceFixture::value(4, layouts::giri).toInt(), laps[3] + 1);
+    QCOMPARE(RaceFixture::value(5, layouts::giri).toInt(), laps[4] + 1);
+    const double lap4 = RaceFixture::value(4, layouts::tempoSGiroTtime).toDouble();
+    const double lap5 = RaceFixture::value(5, layouts::tempoSGiroTtime).toDouble();
+    QCOMPARE(qRound64(lap4 * timetext::msPerDay), laps[3] == 2 ? 20000 : 30000);
+    QCOMPARE(qRound64(lap5 * timetext::msPerDay), laps[4] == 2 ? 20000 : 30000);
+}
+
+void TestPassages::wallClockChangeTouchesNoLap()
+{
+    RaceFixture race;
+    QVERIFY(race.buildQualifications(2, 2));
+    QVERIFY(race.startRace());
+    QVERIFY(race.receive("1", 0));
+    QVERIFY(race.receive("1", 10000));
+    // The system clock is put back an hour in mid-race; the monotonic clock goes on.
+    race.setTimeNs(15'000'000'000);
+    race.setTimeOfDay(RaceFixture::timeOfDay(15000) - 1.0 / 24);
+    QVERIFY(race.receive("1"));
+    race.setTimeNs(27'500'000'000);
+    race.setTimeOfDay(RaceFixture::timeOfDay(27500) + 1.0 / 24);
+    QVERIFY(race.receive("1"));
+    QCOMPARE(RaceFixture::value(1, layouts::giri).toInt(), 4);
+    QCOMPARE(RaceFixture::value(1, layouts::tempoSGiro).toString(), QStringLiteral("0.12.500"));
+    QCOMPARE(RaceFixture::value(1, layouts::tempoMigl).toString(), QStringLiteral("0.5.0"));
+    QCOMPARE(Gestione_gare->channels[1].lastPassageTime, RaceFixture::timeOfDay(27500));
+}
+
+void TestPassages::busyWindowKeepsArrivalTimes()
+{
+    // The device sends on while the user-interface thread is held: it runs in a thread of its own.
+    RaceFixture race(ProgramSession::Device::SimulatorThread, RaceFixture::Clock::Real);
+    QVERIFY(race.buildQualifications(2, 2));
+    const QList<Passage> script{{100, 1}, {150, 2}, {1300, 1}, {1301, 2}, {1450, 1}, {2500, 1}, {2600, 2}};
+    race.session().onDevice([&] { race.device().setScript(script); });
+    QVERIFY(race.startRace(QStringLiteral("1")));
+    // The user-interface thread is held for 300 ms while passages of both cars arrive.
+    QTimer::singleShot(1150, Gestione_gare, [] { QThread::msleep(300); });
+    QTRY_COMPARE_WITH_TIMEOUT(lapsInMemory(2), (QList<int>{3, 3}), 10000);
+
+    // Each car's last lap as the device timed it: the difference of its last two send times.
+    QList<qint64> sends[3];
+    for (const SentBytes& s : race.device().sent()) {
+        for (const char c : s.bytes)
+            sends[c - '0'].append(s.monotonicNs);
+    }
+    for (int ch = 1; ch <= 2; ++ch) {
+        const qint64 deviceLapNs = sends[ch].last() - sends[ch][sends[ch].size() - 2];
+        const double lap = RaceFixture::value(ch, layouts::tempoSGiroTtime).toDouble() * timetext::nsPerDay;
+        QVERIFY2(std::abs(lap - double(deviceLapNs)) < 2e6,
+                 qPrintable(QStringLiteral("car %1: %2 ns against %3 ns").arg(ch).arg(lap).arg(deviceLapNs)));
+    }
+    // The 150 ms lap within the held time is no lap but is timed as sent, and the next is measured from it.
+    QCOMPARE(RaceFixture::value(1, layouts::giri).toInt(), 3);
 }
 
 void TestPassages::timeUpCompletesTheRaceAtTheLastCar()
@@ -311,30 +411,26 @@ void TestPassages::deviceVanishesMidRace()
     QCOMPARE(dialogs::shown().size(), 1);
 }
 
-void TestPassages::emptyHeatFieldLeavesTheDigitsUnread()
+void TestPassages::heatChooserOpenMidHeat()
 {
     RaceFixture race;
     QVERIFY(race.buildQualifications(2, 2));
     QVERIFY(race.startRace());
     QVERIFY(passLine(race, "1", 0));
-    // Opening the heat chooser mid-heat empties its heat field.
+    // Opening the heat chooser mid-heat empties its heat field; the heat raced stays the one set at Start.
     Gestione_gare->ScegliBatteria1->trigger();
     QCOMPARE(Form_Qualifica->Lbe_Nr_Bat_Qual->text(), QString());
     QVERIFY(passLine(race, "2", 9000));
     QVERIFY(passLine(race, "1", 9500));
-    const QString notANumber = QStringLiteral("'' is not a valid integer value");
-    QCOMPARE(dialogs::shownTexts(), (QStringList{notANumber, notANumber}));
-    QCOMPARE(Form_Dati_Seriale->receivedText(), QStringLiteral("1"));
+    QVERIFY(dialogs::shown().isEmpty());
+    QCOMPARE(Form_Dati_Seriale->receivedText(), QStringLiteral("121"));
+    QCOMPARE(lapsInMemory(2), (QList<int>{2, 1}));
 
-    // Back to the heat: the next reception reads the digits left unread with its own, which name no channel.
     Form_Qualifica->Lbe_Nr_Bat_Qual->setText(QStringLiteral("1"));
     Form_Qualifica->close();
-    QVERIFY(passLine(race, "1", 10000));
-    QCOMPARE(Form_Dati_Seriale->receivedText(), QStringLiteral("1211"));
-    QCOMPARE(lapsInMemory(2), (QList<int>{1, 0}));
-    QVERIFY(passLine(race, "1", 11000));
-    QCOMPARE(lapsInMemory(2), (QList<int>{2, 0}));
-    QCOMPARE(dialogs::shown().size(), 2);
+    QVERIFY(passLine(race, "1", 20000));
+    QCOMPARE(lapsInMemory(2), (QList<int>{3, 1}));
+    QVERIFY(dialogs::shown().isEmpty());
 }
 
 QTEST_MAIN(TestPassages)

@@ -58,6 +58,7 @@ private slots:
     void restartWithPort2And5Seconds();
     void portTypedIntoTheChooser();
     void portChangeRefusedWhileTheCheckHoldsThePort();
+    void portFieldAppliesOnlyWhenLeftWithinItsWindow();
 };
 
 void TestSettingsDialogs::minimumLapDialogWritesTheFile()
@@ -171,6 +172,40 @@ void TestSettingsDialogs::portChangeRefusedWhileTheCheckHoldsThePort()
     QCOMPARE(Gestione_gare->VaComm1->PortNum(), 1);
     QCOMPARE(Gestione_gare->Lbl_Comm->text(), QStringLiteral("1"));
     QVERIFY(!QFile::exists(Gestione_gare->settingsPath));
+}
+
+void TestSettingsDialogs::portFieldAppliesOnlyWhenLeftWithinItsWindow()
+{
+    ProgramSession program;
+    program.start();
+    QVERIFY(Gestione_gare->VaComm1->isOpen()); // the start-up check holds the port
+    Form_tempo_min->Ed_tempo_min->setText(QStringLiteral("5"));
+    Gestione_gare->show();
+    Gestione_gare->Impostazioni1->trigger();
+    Form_Scelta_Comm->activateWindow();
+    QTRY_VERIFY(Form_Scelta_Comm->isActiveWindow());
+    Form_Scelta_Comm->Ed_Comm->setFocus();
+    QTRY_VERIFY(Form_Scelta_Comm->Ed_Comm->hasFocus());
+    typeIntoPortField(QStringLiteral("2"));
+    QCOMPARE(dialogs::shownTexts(), QStringList{"Can't perform this operation while port is open"});
+
+    // The user clicks the race window: the field's window loses activation, which is no exit.
+    Gestione_gare->activateWindow();
+    QTRY_VERIFY(Gestione_gare->isActiveWindow());
+    QTRY_VERIFY(!Form_Scelta_Comm->Ed_Comm->hasFocus());
+    QCOMPARE(dialogs::shown().size(), 1);
+
+    // Back in the chooser, with the port free: Tab leaves the field, which applies it.
+    Gestione_gare->TimerDialogoComTimer();
+    QVERIFY(!Gestione_gare->VaComm1->isOpen());
+    Form_Scelta_Comm->activateWindow();
+    QTRY_VERIFY(Form_Scelta_Comm->isActiveWindow());
+    QTRY_VERIFY(Form_Scelta_Comm->Ed_Comm->hasFocus());
+    QCOMPARE(dialogs::shown().size(), 1);
+    QTest::keyClick(Form_Scelta_Comm->Ed_Comm, Qt::Key_Tab);
+    QCOMPARE(dialogs::shown().size(), 1);
+    QCOMPARE(Gestione_gare->VaComm1->PortNum(), 2);
+    QCOMPARE(settingsBytes(), settingsfile::contents(2, 5));
 }
 
 QTEST_MAIN(TestSettingsDialogs)

@@ -6,6 +6,7 @@
 #include "widgets/dialogs.h"
 
 #include <QFile>
+#include <QThread>
 
 ProgramSession::ProgramSession(Device device)
 {
@@ -14,6 +15,13 @@ ProgramSession::ProgramSession(Device device)
     if (device == Device::Simulator) {
         m_device = std::make_unique<Simulator>();
         m_device->start(1, m_folders.install());
+    } else if (device == Device::SimulatorThread) {
+        m_deviceThread = std::make_unique<QThread>();
+        m_deviceThread->setObjectName(QStringLiteral("simulator"));
+        m_device = std::make_unique<Simulator>();
+        m_device->moveToThread(m_deviceThread.get());
+        m_deviceThread->start();
+        onDevice([this] { m_device->start(1, m_folders.install()); });
     } else {
         // A COM1 link to a device that is not plugged in, so no test ever opens the machine's own ports.
         QFile::link(m_folders.install() + QStringLiteral("unplugged"), m_folders.install() + QStringLiteral("COM1"));
@@ -24,9 +32,23 @@ ProgramSession::~ProgramSession()
 {
     if (m_started)
         destroyWindows();
+    if (m_deviceThread) {
+        onDevice([this] { m_device->stop(); });
+        m_deviceThread->quit();
+        m_deviceThread->wait();
+    }
     m_device.reset();
     timetext::setClock({});
     dialogs::clearShown();
+}
+
+void ProgramSession::onDevice(const std::function<void()>& call)
+{
+    if (!m_deviceThread) {
+        call();
+        return;
+    }
+    QMetaObject::invokeMethod(m_device.get(), call, Qt::BlockingQueuedConnection);
 }
 
 void ProgramSession::start()

@@ -2,8 +2,10 @@
 
 #include "tests/support/testfolders.h"
 
+#include <functional>
 #include <memory>
 
+class QThread;
 class Simulator;
 
 // Starts the program the way main() does, in temporary folders and with pre-answered message boxes,
@@ -12,7 +14,9 @@ class Simulator;
 class ProgramSession
 {
 public:
-    enum class Device { Simulator, None };
+    // The simulator runs in the test's thread, or in a thread of its own so that it goes on sending while the
+    // user-interface thread is held (call its methods through onDevice() then).
+    enum class Device { Simulator, SimulatorThread, None };
 
     explicit ProgramSession(Device device = Device::Simulator);
     ~ProgramSession();
@@ -21,9 +25,12 @@ public:
     const TestFolders& folders() const { return m_folders; }
     Simulator& device() { return *m_device; }
     bool hasDevice() const { return m_device != nullptr; }
+    // Runs `call` in the simulator's thread and waits for it.
+    void onDevice(const std::function<void()>& call);
 
 private:
     TestFolders m_folders;
     std::unique_ptr<Simulator> m_device;
+    std::unique_ptr<QThread> m_deviceThread;
     bool m_started = false;
 };

@@ -33,13 +33,17 @@ constexpr qint64 baseMs = 10 * 3600 * 1000; // 10:00:00
 constexpr int waitMs = 5000;
 } // namespace
 
-RaceFixture::RaceFixture(ProgramSession::Device kind) : m_session(kind)
+RaceFixture::RaceFixture(ProgramSession::Device kind, Clock clock) : m_session(kind)
 {
     // Passages come only from the test.
     if (m_session.hasDevice())
-        m_session.device().setScript({});
+        m_session.onDevice([this] { m_session.device().setScript({}); });
     setTime(0);
-    timetext::setClock([this] { return m_now; });
+    if (clock == Clock::Fake) {
+        timetext::setClock([this] { return m_now; });
+        // Read on the serial line's thread when a byte arrives.
+        timetext::setMonotonicClock([this] { return m_monoNs.load(); });
+    }
     m_session.start();
     // The start-up check holds the port for a second. End it once the device has answered (before a race mode
     // takes the answer for a passage), so neither the check nor its answer meets the race.
@@ -131,8 +135,16 @@ bool RaceFixture::receive(const QByteArray& bytes, qint64 atMs)
 
 bool RaceFixture::receive(const QByteArray& bytes)
 {
+    return receiveTogether({{bytes, m_monoNs.load()}});
+}
+
+bool RaceFixture::receiveTogether(const QList<std::pair<QByteArray, qint64>>& parts)
+{
     TGestione_gare* g = Gestione_gare;
-    if (!bytes.isEmpty()) {
+    qsizetype total = 0;
+    for (const auto& part : parts)
+        total += part.first.size();
+    if (total > 0) {
         // With no race mode the handler leaves the bytes pending, so the reception below reads them all at once.
         const bool qualifications = Form_Qualifica->qualificationsActive;
         const bool finals = Form_Finali->finalsActive;
@@ -141,9 +153,16 @@ bool RaceFixture::receive(const QByteArray& bytes)
         Form_Finali->finalsActive = false;
         g->dialogueCheckActive = false;
         QSignalSpy arrivals(g->VaComm1, &SerialPort::OnRxChar);
-        device().sendNow(bytes);
-        const bool arrived = QTest::qWaitFor(
-            [&] { return !arrivals.isEmpty() && arrivals.last().at(1).toInt() >= bytes.size(); }, waitMs);
+        bool arrived = true;
+        qsizetype sent = 0;
+        for (const auto& [bytes, atNs] : parts) {
+            setTimeNs(atNs);
+            device().sendNow(bytes);
+            sent += bytes.size();
+            // Each part arrives before the clock moves on to the next.
+            arrived = arrived && QTest::qWaitFor(
+                                     [&] { return !arrivals.isEmpty() && arrivals.last().at(1).toInt() >= sent; }, waitMs);
+        }
         Form_Qualifica->qualificationsActive = qualifications;
         Form_Finali->finalsActive = finals;
         g->dialogueCheckActive = check;
@@ -157,6 +176,7 @@ bool RaceFixture::receive(const QByteArray& bytes)
 bool RaceFixture::passage(int channel, int seconds)
 {
     m_now += seconds / 86400.0;
+    m_monoNs += seconds * 1'000'000'000LL;
     QSignalSpy received(Gestione_gare->VaComm1, &SerialPort::OnRxChar);
     device().sendNow(QByteArray::number(channel));
     return QTest::qWaitFor([&received] { return !received.isEmpty(); }, waitMs);
@@ -168,14 +188,31 @@ void RaceFixture::closeEndWindows()
     Form_1min->close();
 }
 
+RaceFixture::~RaceFixture()
+{
+    // The line's thread reads the monotonic clock: the port closes before the clock is put back.
+    if (Gestione_gare)
+        Gestione_gare->VaComm1->ClosePort();
+    timetext::setClock({});
+    timetext::setMonotonicClock({});
+}
+
 void RaceFixture::setTime(qint64 atMs)
 {
-    m_now = timeOfDay(atMs);
+    setTimeNs(atMs * 1'000'000);
+}
+
+void RaceFixture::setTimeNs(qint64 atNs)
+{
+    m_now = double(baseMs) / timetext::msPerDay + double(atNs) / timetext::nsPerDay;
+    m_monoNs = atNs;
 }
 
 double RaceFixture::timeOfDay(qint64 atMs)
 {
-    return double(baseMs + atMs) / timetext::msPerDay;
+    // As the race computes a passage's time of day: the wall clock at the start (10:00:00 at 0 ms) plus the
+    // monotonic time since.
+    return double(baseMs) / timetext::msPerDay + double(atMs * 1'000'000) / timetext::nsPerDay;
 }
 
 Table& RaceFixture::raceTable()

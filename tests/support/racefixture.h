@@ -6,17 +6,23 @@
 #include <QString>
 #include <QVariant>
 
+#include <atomic>
+
 class Simulator;
 class Table;
 
 // The program with a race set up the way a user sets one up: competitor list, heat settings, generated
 // heats, "Crea Nuove Qualifiche", and for a final "Estrai Finalisti" and the finals settings. The start-up
-// dialogue check is over once the fixture is made. The clock that stamps passages is fake; the race clock only
-// ticks when the test says so.
+// dialogue check is over once the fixture is made. The race clock only ticks when the test says so. With the
+// fake clock (the default) passages are stamped at the time the test sets, on both the wall clock and the
+// monotonic clock; with the real one they are stamped where they really arrive.
 class RaceFixture
 {
 public:
-    explicit RaceFixture(ProgramSession::Device kind = ProgramSession::Device::Simulator);
+    enum class Clock { Fake, Real };
+
+    explicit RaceFixture(ProgramSession::Device kind = ProgramSession::Device::Simulator, Clock clock = Clock::Fake);
+    ~RaceFixture();
 
     ProgramSession& session() { return m_session; }
     Simulator& device() { return m_session.device(); }
@@ -40,10 +46,15 @@ public:
     bool receive(const QByteArray& bytes, qint64 atMs);
     // The same at the clock's current time.
     bool receive(const QByteArray& bytes);
+    // Bytes sent one part after the other, each at its own time in nanoseconds, and read in one reception.
+    bool receiveTogether(const QList<std::pair<QByteArray, qint64>>& parts);
     // The device sends the digit of `channel`, `seconds` after the previous passage, and the program handles it
     // as it arrives, in its own reception event.
     bool passage(int channel, int seconds = 20);
+    // Sets both clocks; a passage sent now arrives at this time.
     void setTime(qint64 atMs);
+    void setTimeNs(qint64 atNs);
+    // Sets the wall clock alone, as a change of the system clock does.
     void setTimeOfDay(double dayFraction) { m_now = dayFraction; }
     // The time of day atMs after 10:00:00, as the clock gives it.
     static double timeOfDay(qint64 atMs);
@@ -58,5 +69,6 @@ public:
 private:
     ProgramSession m_session;
     double m_now = 0;
+    std::atomic<qint64> m_monoNs{0};
     bool m_deviceAnswered = false;
 };

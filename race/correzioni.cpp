@@ -1,0 +1,121 @@
+// Lap corrections of the race director: a passage added or taken back, during a race or after it.
+#include "device/datiseriale.h"
+#include "race/gestione_gare.h"
+#include "tables/layouts.h"
+#include "tables/paths.h"
+#include "tables/table.h"
+#include "tables/timetext.h"
+#include "widgets/datagrid.h"
+#include "widgets/guard.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QMenuBar>
+
+#include <algorithm>
+
+void TGestione_gare::createCorrections()
+{
+    Correzioni1 = new QMenu(QStringLiteral("Correzioni"), this);
+    Correzioni1->setObjectName(QStringLiteral("Correzioni1"));
+    Correzioni1->menuAction()->setObjectName(QStringLiteral("Correzioni1_action"));
+    menuBar()->insertMenu(Help1->menuAction(), Correzioni1);
+    for (int ch = 1; ch <= 5; ++ch) {
+        auto* add = new QAction(QStringLiteral("Aggiungi giro %1").arg(ch), this);
+        add->setObjectName(QStringLiteral("AggiungiGiro%1").arg(ch));
+        add->setShortcut(QKeySequence(Qt::Key_F1 + (ch - 1)));
+        add->setShortcutContext(Qt::WindowShortcut);
+        Correzioni1->addAction(add);
+        connect(add, &QAction::triggered, this, [this, ch] { guard([&] { AggiungiGiroClick(ch); }); });
+        addLapActions[ch] = add;
+    }
+    Correzioni1->addSeparator();
+    for (int ch = 1; ch <= 5; ++ch) {
+        auto* back = new QAction(QStringLiteral("Togli giro %1").arg(ch), this);
+        back->setObjectName(QStringLiteral("TogliGiro%1").arg(ch));
+        back->setShortcut(QKeySequence(Qt::SHIFT | (Qt::Key_F1 + (ch - 1))));
+        back->setShortcutContext(Qt::WindowShortcut);
+        Correzioni1->addAction(back);
+        connect(back, &QAction::triggered, this, [this, ch] { guard([&] { TogliGiroClick(ch); }); });
+        takeBackActions[ch] = back;
+    }
+
+    // The same two commands on a row of the race grid, for that row's car.
+    gridMenu = new QMenu(this);
+    gridMenu->setObjectName(QStringLiteral("gridMenu"));
+    DBGr_sit_conc->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(DBGr_sit_conc, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        const QModelIndex cell = DBGr_sit_conc->indexAt(at);
+        if (!cell.isValid() || !correctable())
+            return;
+        const Table& table = raceTable();
+        const int key = table.fieldIndex(raceRecord.mode == laprules::RaceMode::Finals ? layouts::nr : layouts::num);
+        const int ch = key < 0 ? 0 : table.valueAt(cell.row(), key).toInt();
+        if (ch < 1 || ch > 5)
+            return;
+        gridMenu->clear();
+        gridMenu->addAction(addLapActions[ch]);
+        gridMenu->addAction(takeBackActions[ch]);
+        gridMenu->popup(DBGr_sit_conc->viewport()->mapToGlobal(at));
+    });
+}
+
+void TGestione_gare::AggiungiGiroClick(int channel)
+{
+    if (!correctable())
+        return;
+    const qint64 stamp = timetext::monotonicNs();
+    journal.appendEvent({racerecord::EventKind::Added, channel, stamp});
+    Form_Dati_Seriale->appendNote(QStringLiteral("[correzione] aggiunto un passaggio sul canale %1").arg(channel));
+    if (raceRunning()) {
+        // As if the device had sent it, stamped at the key press.
+        passageMode = raceRecord.mode;
+        currentHeat = racedHeat;
+        lapCount = 0;
+        handlePassage(channel, stamp, racerecord::EventKind::Added);
+        return;
+    }
+    raceRecord.events.append({racerecord::EventKind::Added, channel, stamp});
+    applyCorrection();
+}
+
+void TGestione_gare::TogliGiroClick(int channel)
+{
+    if (!correctable())
+        return;
+    const QList<racerecord::Event> standing = racerecord::standingPassages(raceRecord);
+    if (std::none_of(standing.begin(), standing.end(), [channel](const auto& e) { return e.channel == channel; }))
+        return;
+    const qint64 stamp = timetext::monotonicNs();
+    raceRecord.events.append({racerecord::EventKind::TakenBack, channel, stamp});
+    journal.appendEvent({racerecord::EventKind::TakenBack, channel, stamp});
+    Form_Dati_Seriale->appendNote(QStringLiteral("[correzione] tolto l'ultimo passaggio del canale %1").arg(channel));
+    applyCorrection();
+}
+
+void TGestione_gare::applyCorrection()
+{
+    const racerecord::Replay replay = racerecord::replay(raceRecord);
+    Table& table = raceTable();
+    racerecord::writeCars(raceRecord, replay, table);
+    if (raceRunning()) {
+        // The next lap is measured from the last passage that stands.
+        for (int ch = 1; ch <= 5; ++ch)
+            channels[ch] = replay.channels[ch];
+        return;
+    }
+    // After the race the table is saved at once, and a final is ranked again.
+    const bool finals = raceRecord.mode == laprules::RaceMode::Finals;
+    if (finals) {
+        const QString filter = table.filter();
+        const bool filtered = table.filtered();
+        table.setFilter(QStringLiteral("finale = '%1'").arg(raceRecord.finalLetter));
+        table.setFiltered(true);
+        table.setIndexName(layouts::finalsIndexName);
+        OrdinaStessiGirixTempo();
+        table.setIndexFieldNames(layouts::posiz);
+        table.setFilter(filter);
+        table.setFiltered(filtered);
+    }
+    table.saveToFile(paths::programFile(finals ? layouts::finalsFile : layouts::qualificationFile));
+}
