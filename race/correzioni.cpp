@@ -16,26 +16,26 @@
 
 void TGestione_gare::createCorrections()
 {
-    Correzioni1 = new QMenu(QStringLiteral("Correzioni"), this);
-    Correzioni1->setObjectName(QStringLiteral("Correzioni1"));
-    Correzioni1->menuAction()->setObjectName(QStringLiteral("Correzioni1_action"));
-    menuBar()->insertMenu(Help1->menuAction(), Correzioni1);
+    Gara1 = new QMenu(QStringLiteral("Gara"), this);
+    Gara1->setObjectName(QStringLiteral("Gara1"));
+    Gara1->menuAction()->setObjectName(QStringLiteral("Gara1_action"));
+    menuBar()->insertMenu(Help1->menuAction(), Gara1);
     for (int ch = 1; ch <= 5; ++ch) {
         auto* add = new QAction(QStringLiteral("Aggiungi giro %1").arg(ch), this);
         add->setObjectName(QStringLiteral("AggiungiGiro%1").arg(ch));
         add->setShortcut(QKeySequence(Qt::Key_F1 + (ch - 1)));
         add->setShortcutContext(Qt::WindowShortcut);
-        Correzioni1->addAction(add);
+        Gara1->addAction(add);
         connect(add, &QAction::triggered, this, [this, ch] { guard([&] { AggiungiGiroClick(ch); }); });
         addLapActions[ch] = add;
     }
-    Correzioni1->addSeparator();
+    Gara1->addSeparator();
     for (int ch = 1; ch <= 5; ++ch) {
         auto* back = new QAction(QStringLiteral("Togli giro %1").arg(ch), this);
         back->setObjectName(QStringLiteral("TogliGiro%1").arg(ch));
         back->setShortcut(QKeySequence(Qt::SHIFT | (Qt::Key_F1 + (ch - 1))));
         back->setShortcutContext(Qt::WindowShortcut);
-        Correzioni1->addAction(back);
+        Gara1->addAction(back);
         connect(back, &QAction::triggered, this, [this, ch] { guard([&] { TogliGiroClick(ch); }); });
         takeBackActions[ch] = back;
     }

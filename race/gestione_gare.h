@@ -270,7 +270,7 @@ private:
     QMenu* Qualifiche1;
     QMenu* Finali1;
     QMenu* Help1;
-    QMenu* Correzioni1;
+    QMenu* Gara1;
     QMenu* gridMenu;
 
     void createControls();

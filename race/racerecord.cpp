@@ -75,7 +75,8 @@ Replay replay(const RaceRecord& record)
     r.cars = record.cars;
     for (const Event& e : standingPassages(record)) {
         const int ch = e.channel;
-        if (ch < 1 || ch > 5)
+        // Once every car is in, the port is closed: only the race director adds passages after that.
+        if (ch < 1 || ch > 5 || (r.complete && e.kind != EventKind::Added))
             continue;
         // A passage added by the race director counts even for a car that has finished.
         if ((!r.channels[ch].channelFinished || e.kind == EventKind::Added) && r.cars[ch]) {
@@ -89,10 +90,7 @@ Replay replay(const RaceRecord& record)
             bool all = true;
             for (int c = 1; c <= 5; ++c)
                 all = all && r.channels[c].channelFinished;
-            if (all) {
-                r.complete = true;
-                break;
-            }
+            r.complete = r.complete || all;
         }
     }
     return r;

@@ -110,6 +110,7 @@ void TestKilledRace::killedAndRestored()
         for (const QString& name : QDir(folder.path()).entryList(QDir::Files))
             QVERIFY(QFile::copy(folder.filePath(name), session.folders().program() + name));
         session.start();
+        dialogs::clearShown(); // no device is plugged in
         const bool hadJournal = QFile::exists(PassageJournal::defaultPath());
         dialogs::queueAnswer(true);
         Gestione_gare->show();

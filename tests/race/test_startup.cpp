@@ -131,7 +131,7 @@ void TestStartup::menuCaptionsAndOrder()
     QStringList titles;
     for (QAction* a : bar)
         titles.append(a->text());
-    QCOMPARE(titles, (QStringList{"File", "Concorrenti", "Batterie", "Qualifiche", "Finali", "Correzioni", "Help"}));
+    QCOMPARE(titles, (QStringList{"File", "Concorrenti", "Batterie", "Qualifiche", "Finali", "Gara", "Help"}));
 
     auto captions = [](const char* menuName) {
         QStringList list;
@@ -157,7 +157,7 @@ void TestStartup::menuCaptionsAndOrder()
     QCOMPARE(captions("Finali1"),
              (QStringList{"EstraiFinalisti1=Estrai Finalisti", "Visualizzarisultatifinali1=Visualizza risultati finali",
                           "Stampareportfinali1=Stampa report finali"}));
-    QCOMPARE(captions("Correzioni1"),
+    QCOMPARE(captions("Gara1"),
              (QStringList{"AggiungiGiro1=Aggiungi giro 1", "AggiungiGiro2=Aggiungi giro 2", "AggiungiGiro3=Aggiungi giro 3",
                           "AggiungiGiro4=Aggiungi giro 4", "AggiungiGiro5=Aggiungi giro 5", "=", "TogliGiro1=Togli giro 1",
                           "TogliGiro2=Togli giro 2", "TogliGiro3=Togli giro 3", "TogliGiro4=Togli giro 4",
