@@ -1,11 +1,22 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, running and testing need, when missing.
+# Every name is a real package (no virtual ones): dpkg-query reports it installed, so a machine that has
+# everything never calls apt-get (no network, no sudo).
 set -euo pipefail
 packages=(
+    # Build
     cmake g++ make ninja-build pkg-config
-    qt6-base-dev qt6-serialport-dev libqt6serialport6-dev libgl-dev
+    qt6-base-dev libgl-dev qt6-serialport-dev
+    qt6-httpserver-dev qt6-websockets-dev qt6-speech-dev
+    # The stop sound plays through libpulse-simple
     libpulse-dev
-    xvfb xauth imagemagick poppler-utils fonts-dejavu-core fonts-urw-base35
+    # Text to speech at run time
+    qt6-speech-speechd-plugin speech-dispatcher espeak-ng
+    # Tests only: printed reports are read back with pdftotext; chromium and curl are test clients
+    poppler-utils chromium curl
+    # The layout tests' text widths depend on these fonts (Nimbus Sans and P052 stand in for the
+    # legacy Windows fonts, DejaVu for the rest): keep them
+    fonts-dejavu-core fonts-urw-base35
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,7 +1,8 @@
 // Timing a heat of a 40-heat qualification table against the simulated device on a pseudo-terminal: how long a
 // passage takes from the device's write() to its row being posted, how far the stored lap times are from the
-// device's own send times, and (with --clock) how far the race clock of a five-minute race drifts from the wall
-// clock. The simulator runs in a thread of its own; the program runs on the main thread as it does for real.
+// device's own send times, when the start lights' commands reach the device, and (with --clock) how far the race
+// clock of a five-minute race drifts from the wall clock. The simulator runs in a thread of its own; the program runs
+// on the main thread as it does for real.
 //
 //   bench_race [--passages N] [--clock] [--minutes M]
 
@@ -352,6 +353,54 @@ int runPassages(Simulator* simulator, int passages)
     return complete ? 0 : 1;
 }
 
+// The start lights in real time, from "Pronti ... Via": when each command reaches the device and when the race
+// clock ticks first, against the second-by-second plan (R at once, 4 3 2 1 at 3 to 6 s, Y and E at 7 s, the first
+// tick at 8 s).
+int runStartLights(Simulator* simulator)
+{
+    TGestione_gare* g = Gestione_gare;
+    Form_Qualifica->Lbe_Nr_Bat_Qual->setText(QString::number(kRacedHeat + 2));
+    Form_Qualifica->Button1Click();
+    Form_tempo_min->Ed_tempo_min->setText(QStringLiteral("5"));
+    g->Bitb_Start->click();
+    if (!Form_Via->isVisible())
+        return 1;
+    simulator->clearRecords();
+    qint64 firstTickNs = 0;
+    QObject context;
+    QObject::connect(g->Timer1, &QTimer::timeout, &context, [&] {
+        if (firstTickNs == 0)
+            firstTickNs = monotonicNowNs();
+    });
+    const qint64 clickNs = monotonicNowNs();
+    Form_Via->Btn_ProntiVia->click();
+    const bool ticked = waitFor([&] { return firstTickNs != 0; }, 12'000);
+    const QList<ReceivedCommand> commands = simulator->commands();
+    g->Bitb_StopClick();
+    waitFor([simulator] { return simulator->commandText().endsWith('X'); }, 5000);
+
+    std::printf("start lights in real time, from the click on \"Pronti ... Via\":\n");
+    const QByteArray plan = "R4321YE";
+    const qint64 planMs[] = {0, 3000, 4000, 5000, 6000, 7000, 7000};
+    bool inOrder = commands.size() >= plan.size();
+    for (qsizetype i = 0; i < commands.size() && i < plan.size(); ++i) {
+        const double atMs = double(commands[i].monotonicNs - clickNs) / 1e6;
+        inOrder = inOrder && commands[i].command == plan[i];
+        std::printf("  \"%c\" at %9.3f ms  (%+8.3f ms off the plan)\n", commands[i].command, atMs,
+                    atMs - double(planMs[i]));
+    }
+    if (ticked) {
+        const double tickMs = double(firstTickNs - clickNs) / 1e6;
+        std::printf("  first clock tick at %9.3f ms  (%+8.3f ms off the plan)\n", tickMs, tickMs - 8000.0);
+    } else {
+        std::printf("  NO CLOCK TICK within 12 s\n");
+    }
+    if (!inOrder)
+        std::printf("  commands received: \"%s\", expected \"%s\"\n", simulator->commandText().constData(),
+                    plan.constData());
+    return ticked && inOrder ? 0 : 1;
+}
+
 int runClock(Simulator* simulator, int minutes)
 {
     onSimulator(simulator, [simulator] { simulator->setCars(CarsSettings{kHeatSize, 8000, 1000, 7}); });
@@ -446,6 +495,7 @@ int main(int argc, char* argv[])
         waitFor([] { return !Gestione_gare->TimerDialogoCom->isActive(); }, 5000);
         buildQualifications(minutes);
         result = runPassages(simulator, passages);
+        result |= runStartLights(simulator);
         if (clock)
             result |= runClock(simulator, minutes);
         else

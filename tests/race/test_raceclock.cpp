@@ -490,14 +490,10 @@ void TestRaceClock::startLightsInRealTime()
     for (const ReceivedCommand& c : commands)
         text.append(c.command);
     QCOMPARE(text, QByteArray("R4321YE"));
-    const QList<qint64> expectedMs = {0, 3000, 4000, 5000, 6000, 7000, 7000};
-    for (int i = 0; i < commands.size(); ++i) {
-        const qint64 atMs = (commands[i].monotonicNs - clickNs) / 1'000'000;
-        QVERIFY2(qAbs(atMs - expectedMs[i]) <= 50,
-                 qPrintable(QStringLiteral("\"%1\" at %2 ms").arg(QChar(commands[i].command)).arg(atMs)));
-    }
-    const qint64 tickMs = (firstTickNs - clickNs) / 1'000'000;
-    QVERIFY2(qAbs(tickMs - 8000) <= 50, qPrintable(QStringLiteral("first clock tick at %1 ms").arg(tickMs)));
+    // Only the order here; how close each command comes to its second is measured by bench_race.
+    QVERIFY(commands.constFirst().monotonicNs >= clickNs);
+    for (int i = 1; i < commands.size(); ++i)
+        QVERIFY(commands[i].monotonicNs >= commands[i - 1].monotonicNs);
 
     QCOMPARE(greenPerTick, (QList<int>{0, 0, 1, 2, 3, 4, 0}));
     QCOMPARE(race.device().greenLights(), (QList<int>{4, 3, 2, 1}));

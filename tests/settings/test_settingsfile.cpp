@@ -2,6 +2,7 @@
 #include "tables/error.h"
 #include "tests/support/testfolders.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTest>
@@ -14,7 +15,8 @@ private slots:
     void exactBytes();
     void readValue_data();
     void readValue();
-    void failedSavesKeepTheOldFile();
+    void failedSavesChangeNothing_data();
+    void failedSavesChangeNothing();
 };
 
 void TestSettingsFile::exactBytes()
@@ -62,30 +64,37 @@ void TestSettingsFile::readValue()
     QCOMPARE(settingsfile::readValue(path, settingsfile::tminKey), tmin);
 }
 
-void TestSettingsFile::failedSavesKeepTheOldFile()
+void TestSettingsFile::failedSavesChangeNothing_data()
 {
-    TestFolders folders;
-    try {
-        settingsfile::write(folders.install() + QStringLiteral("missing/") + settingsfile::fileName, 1, 5);
-        QFAIL("saved into a missing folder");
-    } catch (const IoError& e) {
-        QCOMPARE(e.message(), QStringLiteral("Invalid filename"));
-    }
+    QTest::addColumn<QString>("target"); // relative to the install folder
+    QTest::addColumn<QString>("message");
 
-    const QString path = folders.install() + settingsfile::fileName;
-    settingsfile::write(path, 2, 5);
-    QFile::setPermissions(path, QFile::ReadOwner);
-    if (QFileInfo(path).isWritable())
-        QSKIP("running with rights that ignore read-only files");
+    QTest::newRow("missing folder") << QStringLiteral("missing/") + settingsfile::fileName << "Invalid filename";
+    QTest::newRow("folder in the file's place") << settingsfile::fileName << "File access denied";
+}
+
+// Faults that stop root too, so that the refusal is tested wherever the tests run.
+void TestSettingsFile::failedSavesChangeNothing()
+{
+    QFETCH(QString, target);
+    QFETCH(QString, message);
+    TestFolders folders;
+    const QString path = folders.install() + target;
+    // A folder that no rename can replace stands where the settings file goes.
+    QVERIFY(QDir().mkpath(folders.install() + settingsfile::fileName));
+    QFile keep(folders.install() + settingsfile::fileName + QStringLiteral("/keep"));
+    QVERIFY(keep.open(QIODevice::WriteOnly));
+    keep.close();
+    const QStringList before = QDir(folders.install()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
     try {
         settingsfile::write(path, 1, 9);
-        QFAIL("overwrote a read-only file");
+        QFAIL("the save reported success");
     } catch (const IoError& e) {
-        QCOMPARE(e.message(), QStringLiteral("File access denied"));
+        QCOMPARE(e.message(), message);
     }
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QCOMPARE(f.readAll(), settingsfile::contents(2, 5));
+    // No temporary file is left behind, and the folder is untouched.
+    QCOMPARE(QDir(folders.install()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), before);
+    QVERIFY(QFileInfo(folders.install() + settingsfile::fileName).isDir());
 }
 
 QTEST_GUILESS_MAIN(TestSettingsFile)
