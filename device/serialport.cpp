@@ -254,6 +254,8 @@ void SerialLine::onReadyRead()
             } catch (const std::exception& error) {
                 // Nothing on this thread could show it; the bytes still go to the owner.
                 qCWarning(lcDevice) << "arrival sink failed:" << error.what();
+            } catch (...) {
+                qCWarning(lcDevice) << "arrival sink failed";
             }
         }
     }
