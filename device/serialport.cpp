@@ -254,6 +254,8 @@ void SerialLine::onReadyRead()
             } catch (const std::exception& error) {
                 // Nothing on this thread could show it; the bytes still go to the owner.
                 qCWarning(lcDevice) << "arrival sink failed:" << error.what();
+            } catch (...) {
+                qCWarning(lcDevice) << "arrival sink failed";
             }
         }
     }
@@ -268,7 +270,8 @@ void SerialLine::onReadyRead()
         post = !std::exchange(m_queue.notifyPosted, true);
     }
     if (post)
-        QMetaObject::invokeMethod(&m_owner, [owner = &m_owner] { owner->onBytesArrived(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &m_owner, [owner = &m_owner] { owner->onBytesArrived(); }, Qt::QueuedConnection);
 }
 
 void SerialLine::onPortError(QSerialPort::SerialPortError kind)
@@ -337,7 +340,8 @@ void SerialPort::startLine()
     m_thread->setObjectName(QStringLiteral("serialLine"));
     m_line = new SerialLine(*this, *m_queue);
     m_line->moveToThread(m_thread);
-    // Where the system allows it: the stamps are only as good as this thread's wake-up.
+    // The stamps are only as good as this thread's wake-up. Linux gives ordinary threads no priorities, so this
+    // counts on Windows only; the thread sleeps in poll() nearly all the time either way.
     m_thread->start(QThread::TimeCriticalPriority);
 }
 

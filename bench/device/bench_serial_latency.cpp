@@ -1,7 +1,9 @@
-// How long a passage takes from the device's write() to the entry of the receive handler on the user-interface
-// thread, over a pseudo-terminal: the simulator sends from a thread of its own, SerialPort reads on the main thread.
-// A bare poll() and read() loop on the same line gives the floor that the kernel and the scheduler set; rounds of
-// the two alternate, so both see the same load from whatever else runs on the machine.
+// How far from the device's write() a passage is timed, over a pseudo-terminal; the simulator sends from a thread of
+// its own. Two ways of timing through SerialPort, measured in the same rounds: the arrival stamp its line thread
+// takes, and the old way, reading the clock when the receive handler runs on the user-interface thread. Each with an
+// idle user-interface thread and with a busy one (stalls of 20-50 ms every 300 ms, as repaints, printing and message
+// boxes cause). A bare poll() and read() loop on the same line gives the floor that the kernel and the scheduler set.
+// The kinds of round alternate, so all see the same load from whatever else runs on the machine.
 
 #include "device/serialport.h"
 #include "tables/error.h"
@@ -11,6 +13,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -33,6 +36,9 @@ constexpr int kSpacingMs = 3;
 constexpr int kRoundTimeoutMs = 30'000;
 constexpr double kCharTimeMs = 10.0 / 9600 * 1000;
 constexpr double kTargetP99Ms = 0.3;
+constexpr int kStallEveryMs = 300;
+constexpr int kStallMinMs = 20;
+constexpr int kStallMaxMs = 50;
 
 struct Samples
 {
@@ -121,21 +127,39 @@ std::vector<qint64> receiveRaw(const QString& device)
     return receivedNs;
 }
 
-// One round through SerialPort and the event loop, as the program receives passages.
-std::vector<qint64> receiveWithSerialPort(SerialPort& port, Samples& samples)
+// One per byte received through SerialPort.
+struct PortRound
 {
-    std::vector<qint64> handlerEntryNs; // one per byte received
+    std::vector<qint64> handlerEntryNs;
+    std::vector<qint64> stampNs;
+};
+
+// One round through SerialPort and the event loop, as the program receives passages; with a busy user-interface
+// thread, a timer stalls it now and then.
+PortRound receiveWithSerialPort(SerialPort& port, Samples& samples, bool busy)
+{
+    PortRound round;
     QEventLoop loop;
     const auto connection = QObject::connect(&port, &SerialPort::OnRxChar, &loop, [&] {
         const qint64 entryNs = monotonicNowNs();
-        const QString text = port.ReadPending();
+        const QList<StampedByte> bytes = port.ReadPendingStamped();
         ++samples.reads;
-        if (text.size() > 1)
+        if (bytes.size() > 1)
             ++samples.readsOfMoreThanOne;
-        handlerEntryNs.insert(handlerEntryNs.end(), static_cast<std::size_t>(text.size()), entryNs);
-        if (handlerEntryNs.size() >= std::size_t(kPassagesPerRound))
+        round.handlerEntryNs.insert(round.handlerEntryNs.end(), static_cast<std::size_t>(bytes.size()), entryNs);
+        for (const StampedByte& byte : bytes)
+            round.stampNs.push_back(byte.stampNs);
+        if (round.stampNs.size() >= std::size_t(kPassagesPerRound))
             loop.quit();
     });
+    QTimer stall;
+    stall.setObjectName(QStringLiteral("stall"));
+    stall.setInterval(kStallEveryMs);
+    QObject::connect(&stall, &QTimer::timeout, &loop, [] {
+        QThread::msleep(static_cast<unsigned long>(QRandomGenerator::global()->bounded(kStallMinMs, kStallMaxMs + 1)));
+    });
+    if (busy)
+        stall.start();
     QTimer::singleShot(kRoundTimeoutMs, &loop, &QEventLoop::quit);
     port.OpenPort();
     port.SendText(QStringLiteral("E"));
@@ -143,7 +167,7 @@ std::vector<qint64> receiveWithSerialPort(SerialPort& port, Samples& samples)
     port.SendText(QStringLiteral("X"));
     port.ClosePort();
     QObject::disconnect(connection);
-    return handlerEntryNs;
+    return round;
 }
 
 } // namespace
@@ -183,13 +207,24 @@ int main(int argc, char* argv[])
 
     SerialPort port;
     Samples viaPort;
+    Samples stamps;
+    Samples busyHandler;
+    Samples busyStamps;
     Samples bare;
     try {
         for (int round = 0; round < kRounds; ++round) {
             // The round before has ended: all its passages are in, the simulator is idle.
             simulator->clearRecords();
-            const std::vector<qint64> received = receiveWithSerialPort(port, viaPort);
-            addLatencies(viaPort, sentRecords(*simulator, received.size()), received);
+            const PortRound received = receiveWithSerialPort(port, viaPort, false);
+            const QList<SentBytes> sent = sentRecords(*simulator, received.stampNs.size());
+            addLatencies(viaPort, sent, received.handlerEntryNs);
+            addLatencies(stamps, sent, received.stampNs);
+
+            simulator->clearRecords();
+            const PortRound busyReceived = receiveWithSerialPort(port, busyHandler, true);
+            const QList<SentBytes> busySent = sentRecords(*simulator, busyReceived.stampNs.size());
+            addLatencies(busyHandler, busySent, busyReceived.handlerEntryNs);
+            addLatencies(busyStamps, busySent, busyReceived.stampNs);
 
             simulator->clearRecords();
             const std::vector<qint64> rawReceived = receiveRaw(device);
@@ -206,10 +241,16 @@ int main(int argc, char* argv[])
     delete simulator;
 
     std::printf("serial latency: simulator write() -> receive over a pseudo-terminal; %d rounds of %d passages, "
-                "%d ms apart\n",
+                "%d ms apart, of each kind\n",
                 kRounds, kPassagesPerRound, kSpacingMs);
-    const double p99 = print("SerialPort, OnRxChar handler entry", viaPort);
-    print("bare poll() + read(), for reference", bare);
+    std::printf(" idle user-interface thread:\n");
+    print("arrival stamp (line thread)", stamps);
+    const double p99 = print("OnRxChar handler entry (old stamp)", viaPort);
+    std::printf(" busy user-interface thread (%d-%d ms stall every %d ms):\n", kStallMinMs, kStallMaxMs, kStallEveryMs);
+    print("arrival stamp (line thread)", busyStamps);
+    print("OnRxChar handler entry (old stamp)", busyHandler);
+    std::printf(" reference:\n");
+    print("bare poll() + read()", bare);
     std::printf("  SerialPort: %d receive events, %d with more than one byte, %d passages lost\n", viaPort.reads,
                 viaPort.readsOfMoreThanOne, viaPort.lost);
     std::printf("  9600-baud character time %.3f ms\n", kCharTimeMs);
