@@ -26,6 +26,9 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
+#include <cmath>
+
 namespace {
 
 double msToDay(qint64 ms)
@@ -258,27 +261,45 @@ void TestPassages::busyWindowKeepsArrivalTimes()
     // The device sends on while the user-interface thread is held: it runs in a thread of its own.
     RaceFixture race(ProgramSession::Device::SimulatorThread, RaceFixture::Clock::Real);
     QVERIFY(race.buildQualifications(2, 2));
-    const QList<Passage> script{{100, 1}, {150, 2}, {1300, 1}, {1301, 2}, {1450, 1}, {2500, 1}, {2600, 2}};
+    QList<Passage> script;
+    for (int lap = 0; lap < 8; ++lap) {
+        script.append({100 + lap * 1100, 1});
+        script.append({400 + lap * 1100, 2});
+    }
     race.session().onDevice([&] { race.device().setScript(script); });
     QVERIFY(race.startRace(QStringLiteral("1")));
-    // The user-interface thread is held for 300 ms while passages of both cars arrive.
-    QTimer::singleShot(1150, Gestione_gare, [] { QThread::msleep(300); });
-    QTRY_COMPARE_WITH_TIMEOUT(lapsInMemory(2), (QList<int>{3, 3}), 10000);
+    // The user-interface thread is held for 300 ms, three times, while passages of both cars arrive.
+    for (const int atMs : {1000, 3150, 6600})
+        QTimer::singleShot(atMs, Gestione_gare, [] { QThread::msleep(300); });
+    QTRY_COMPARE_WITH_TIMEOUT(lapsInMemory(2), (QList<int>{8, 8}), 15000);
 
-    // Each car's last lap as the device timed it: the difference of its last two send times.
+    // Every lap as the program measured it, from its arrival stamps, against the device's send times.
     QList<qint64> sends[3];
     for (const SentBytes& s : race.device().sent()) {
         for (const char c : s.bytes)
             sends[c - '0'].append(s.monotonicNs);
     }
+    QList<qint64> stamps[3];
+    for (const racerecord::Event& e : Gestione_gare->raceRecord.events)
+        stamps[e.channel].append(e.stampNs);
+    QList<double> errorsMs;
     for (int ch = 1; ch <= 2; ++ch) {
-        const qint64 deviceLapNs = sends[ch].last() - sends[ch][sends[ch].size() - 2];
+        QCOMPARE(stamps[ch].size(), sends[ch].size());
+        for (qsizetype i = 1; i < stamps[ch].size(); ++i) {
+            const qint64 measured = stamps[ch][i] - stamps[ch][i - 1];
+            const qint64 sent = sends[ch][i] - sends[ch][i - 1];
+            errorsMs.append(std::abs(double(measured - sent)) / 1e6);
+        }
+        // The table's last lap is the last measured one, rounded once.
         const double lap = RaceFixture::value(ch, layouts::tempoSGiroTtime).toDouble() * timetext::nsPerDay;
-        QVERIFY2(std::abs(lap - double(deviceLapNs)) < 2e6,
-                 qPrintable(QStringLiteral("car %1: %2 ns against %3 ns").arg(ch).arg(lap).arg(deviceLapNs)));
+        QVERIFY(std::abs(lap - double(stamps[ch].last() - stamps[ch][stamps[ch].size() - 2])) <= 0.5e6);
     }
-    // The 150 ms lap within the held time is no lap but is timed as sent, and the next is measured from it.
-    QCOMPARE(RaceFixture::value(1, layouts::giri).toInt(), 3);
+    // A stamp taken when the handler ran would be off by up to 300 ms for the held passages. On a loaded machine
+    // the line's thread itself is now and then scheduled late, so the 2 ms bound holds for the typical lap, and
+    // every lap stays well clear of the stall.
+    std::sort(errorsMs.begin(), errorsMs.end());
+    QVERIFY2(errorsMs[errorsMs.size() / 2] < 2.0, qPrintable(QString::number(errorsMs[errorsMs.size() / 2])));
+    QVERIFY2(errorsMs.last() < 150.0, qPrintable(QString::number(errorsMs.last())));
 }
 
 void TestPassages::timeUpCompletesTheRaceAtTheLastCar()
