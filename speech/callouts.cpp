@@ -14,8 +14,10 @@ QString lapTime(qint64 lapMs)
     const QString rest = QStringLiteral("%1 e %2").arg(seconds).arg(tenths % 10);
     if (minutes == 0)
         return rest;
-    const QString unit = minutes == 1 ? QStringLiteral("minuto") : QStringLiteral("minuti");
-    return QStringLiteral("%1 %2 %3").arg(minutes).arg(unit, rest);
+    // The voice reads a bare "1 minuto" as "uno minuto".
+    if (minutes == 1)
+        return QStringLiteral("un minuto ") + rest;
+    return QStringLiteral("%1 minuti %2").arg(minutes).arg(rest);
 }
 
 QString lap(const QString& name, int lap, qint64 lapMs)

@@ -9,7 +9,7 @@ namespace callouts {
 inline const QString lastMinute = QStringLiteral("Ultimo minuto");
 inline const QString endOfRace = QStringLiteral("Fine gara");
 
-// A lap time as spoken: "14 e 3" (seconds and tenths), "1 minuto 2 e 5", "2 minuti 0 e 7".
+// A lap time as spoken: "14 e 3" (seconds and tenths), "un minuto 2 e 5", "2 minuti 0 e 7".
 // The tenth is cut, not rounded, so the voice says the digit the lap column shows (0.14.399 is
 // "14 e 3"). A whole second keeps its tenth, "14 e 0", so every time has the same shape and the ear
 // finds the tenths in the same place.

@@ -34,6 +34,10 @@ public:
 
     QString unavailableReason() const override
     {
+        if (m_silent)
+            return QStringLiteral("%1 said nothing in %2 s; is there an audio output?")
+                .arg(m_tts->engine())
+                .arg(watchdogMs / 1000);
         if (m_tts->state() != QTextToSpeech::Error)
             return {};
         QString why = m_tts->errorString();
@@ -59,9 +63,10 @@ private:
         finish();
     }
 
+    // speech-dispatcher without a working audio output takes the text and never reports back.
     void onWatchdog()
     {
-        qCDebug(lcSpeech) << "The speech engine said nothing in" << watchdogMs << "ms; moving on";
+        m_silent = true;
         finish();
     }
 
@@ -77,6 +82,7 @@ private:
     QTextToSpeech* m_tts;
     QTimer m_watchdog;
     bool m_active = false;
+    bool m_silent = false;
 };
 
 } // namespace

@@ -28,11 +28,11 @@ void TestCallouts::lap_data()
     QTest::newRow("whole second keeps its tenth") << "Rossi" << 4 << qint64(14000) << "Rossi, giro 4, 14 e 0";
     QTest::newRow("under a second") << "Rossi" << 2 << qint64(900) << "Rossi, giro 2, 0 e 9";
     QTest::newRow("just under a minute stays seconds") << "Rossi" << 3 << qint64(59999) << "Rossi, giro 3, 59 e 9";
-    QTest::newRow("exactly a minute") << "Rossi" << 3 << qint64(60000) << "Rossi, giro 3, 1 minuto 0 e 0";
-    QTest::newRow("one minute") << "Rossi" << 3 << qint64(62500) << "Rossi, giro 3, 1 minuto 2 e 5";
+    QTest::newRow("exactly a minute") << "Rossi" << 3 << qint64(60000) << "Rossi, giro 3, un minuto 0 e 0";
+    QTest::newRow("one minute") << "Rossi" << 3 << qint64(62500) << "Rossi, giro 3, un minuto 2 e 5";
     QTest::newRow("minutes are plural") << "Rossi" << 3 << qint64(125790) << "Rossi, giro 3, 2 minuti 5 e 7";
     QTest::newRow("seconds past the minute are not carried")
-        << "Rossi" << 3 << qint64(119999) << "Rossi, giro 3, 1 minuto 59 e 9";
+        << "Rossi" << 3 << qint64(119999) << "Rossi, giro 3, un minuto 59 e 9";
     QTest::newRow("name is trimmed") << "  Bianchi " << 7 << qint64(15100) << "Bianchi, giro 7, 15 e 1";
     QTest::newRow("blank name is left out") << "   " << 7 << qint64(15100) << "giro 7, 15 e 1";
     QTest::newRow("blank name, first passage") << "" << 1 << qint64(0) << "giro 1";
@@ -56,7 +56,7 @@ void TestCallouts::dayFractionToMs_data()
     // Day fractions of tenths are not exact in binary; a cut without rounding first would say 14 e 2.
     QTest::newRow("14.3 s") << 14.3 / 86400 << qint64(14300) << "14 e 3";
     QTest::newRow("0.1 s") << 0.1 / 86400 << qint64(100) << "0 e 1";
-    QTest::newRow("62.5 s") << 62.5 / 86400 << qint64(62500) << "1 minuto 2 e 5";
+    QTest::newRow("62.5 s") << 62.5 / 86400 << qint64(62500) << "un minuto 2 e 5";
     QTest::newRow("one clock tick") << timetext::clockStep << qint64(1000) << "1 e 0";
     QTest::newRow("a difference of two times of day")
         << (36000.0 + 14.3) / 86400 - 36000.0 / 86400 << qint64(14300) << "14 e 3";
