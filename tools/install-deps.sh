@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
     cmake g++ make ninja-build pkg-config
     qt6-base-dev qt6-serialport-dev libqt6serialport6-dev libgl-dev
-    qt6-speech-dev qt6-declarative-dev qt6-speech-speechd-plugin
+    qt6-speech-dev qt6-declarative-dev qt6-speech-speechd-plugin speech-dispatcher-espeak-ng
     libpulse-dev
     xvfb xauth imagemagick poppler-utils fonts-dejavu-core fonts-urw-base35
 )
