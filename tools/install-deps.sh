@@ -8,10 +8,12 @@ packages=(
     cmake g++ make ninja-build pkg-config
     qt6-base-dev libgl-dev qt6-serialport-dev
     qt6-httpserver-dev qt6-websockets-dev qt6-speech-dev
+    # Qt 6.4's TextToSpeech CMake package needs Qt6QmlIntegration, which this one ships
+    qt6-declarative-dev
     # The stop sound plays through libpulse-simple
     libpulse-dev
     # Text to speech at run time
-    qt6-speech-speechd-plugin speech-dispatcher espeak-ng
+    qt6-speech-speechd-plugin speech-dispatcher espeak-ng speech-dispatcher-espeak-ng
     # Tests only: printed reports are read back with pdftotext; chromium and curl are test clients
     poppler-utils chromium curl
     # The layout tests' text widths depend on these fonts (Nimbus Sans and P052 stand in for the
