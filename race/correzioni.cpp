@@ -1,14 +1,19 @@
 // Lap corrections of the race director: a passage added or taken back, during a race or after it.
 #include "device/datiseriale.h"
 #include "race/gestione_gare.h"
+#include "speech/announcer.h"
+#include "speech/callouts.h"
+#include "speech/preferences.h"
 #include "tables/layouts.h"
 #include "tables/paths.h"
 #include "tables/table.h"
 #include "tables/timetext.h"
 #include "widgets/datagrid.h"
+#include "widgets/dialogs.h"
 #include "widgets/guard.h"
 
 #include <QAction>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 
@@ -40,6 +45,22 @@ void TGestione_gare::createCorrections()
         takeBackActions[ch] = back;
     }
 
+    Gara1->addSeparator();
+    AnnunciVocali1 = new QAction(QStringLiteral("Annunci vocali"), this);
+    AnnunciVocali1->setObjectName(QStringLiteral("AnnunciVocali1"));
+    AnnunciVocali1->setCheckable(true);
+    AnnunciVocali1->setChecked(preferences::speechEnabledSetting());
+    Gara1->addAction(AnnunciVocali1);
+    connectHandler(AnnunciVocali1, &QAction::toggled, this, &TGestione_gare::AnnunciVocali1Click);
+    announcer = new Announcer(this);
+    announcer->setEnabled(AnnunciVocali1->isChecked());
+
+    Indirizzorisultatiindiretta1 = new QAction(QStringLiteral("Indirizzo risultati in diretta"), this);
+    Indirizzorisultatiindiretta1->setObjectName(QStringLiteral("Indirizzorisultatiindiretta1"));
+    Gara1->addAction(Indirizzorisultatiindiretta1);
+    connectHandler(Indirizzorisultatiindiretta1, &QAction::triggered, this,
+                   &TGestione_gare::Indirizzorisultatiindiretta1Click);
+
     // The same two commands on a row of the race grid, for that row's car.
     gridMenu = new QMenu(this);
     gridMenu->setObjectName(QStringLiteral("gridMenu"));
@@ -58,6 +79,34 @@ void TGestione_gare::createCorrections()
         gridMenu->addAction(takeBackActions[ch]);
         gridMenu->popup(DBGr_sit_conc->viewport()->mapToGlobal(at));
     });
+}
+
+void TGestione_gare::AnnunciVocali1Click()
+{
+    announcer->setEnabled(AnnunciVocali1->isChecked());
+    preferences::setSpeechEnabledSetting(AnnunciVocali1->isChecked());
+}
+
+void TGestione_gare::announceLap(const QString& name, double lapTime)
+{
+    if (announcer->isEnabled())
+        announcer->announceLap(currentChannel, name, lapCount, callouts::dayFractionToMs(lapTime));
+}
+
+void TGestione_gare::Indirizzorisultatiindiretta1Click()
+{
+    if (webAddresses.isEmpty()) {
+        dialogs::message(QStringLiteral("La pagina dei risultati in diretta non è attiva"));
+        return;
+    }
+    dialogs::message(QStringLiteral("Risultati in diretta sulla rete del circuito:\n") +
+                     webAddresses.join(QLatin1Char('\n')));
+}
+
+void TGestione_gare::setWebStatus(const QString& text)
+{
+    Lbl_Web->setText(text);
+    Lbl_Web->setVisible(!text.isEmpty());
 }
 
 void TGestione_gare::AggiungiGiroClick(int channel)
@@ -118,4 +167,5 @@ void TGestione_gare::applyCorrection()
         table.setFiltered(filtered);
     }
     table.saveToFile(paths::programFile(finals ? layouts::finalsFile : layouts::qualificationFile));
+    emit raceChanged();
 }

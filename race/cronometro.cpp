@@ -6,6 +6,8 @@
 #include "finals/finali.h"
 #include "qualifications/qualifiche.h"
 #include "race/gestione_gare.h"
+#include "speech/announcer.h"
+#include "speech/callouts.h"
 #include "race/standings.h"
 #include "race/stop.h"
 #include "race/unminuto.h"
@@ -84,6 +86,7 @@ void TGestione_gare::Timer1Timer()
     else if (Form_Finali->finalsActive)
         FineFinali();
     recordTick(stamp);
+    emit raceChanged();
 }
 
 void TGestione_gare::FineQualifiche()
@@ -134,6 +137,7 @@ void TGestione_gare::GestioneTempo()
     if (remainingTime < timetext::oneMinute && !oneMinuteWarned) {
         oneMinuteWarned = true;
         Form_1min->showForm();
+        announcer->announce(callouts::lastMinute);
     }
 }
 

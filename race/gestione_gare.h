@@ -24,6 +24,7 @@ class SerialPort;
 class Shape;
 class Table;
 class TableModel;
+class Announcer;
 struct StampedByte;
 
 // The race window: the menu, the grid of the race table, the race clock, the port to the timing
@@ -92,12 +93,26 @@ public:
     // At the first show: offers to rebuild a race the program did not see to its end from its journal.
     void restoreFromJournal();
 
+signals:
+    // The race table or the race clock changed: the live results page catches up later.
+    void raceChanged();
+
+public:
     // Lap corrections of the race director, for the race on track or the one just raced: a passage added
     // now on a channel, or the channel's last passage taken back. Nothing to take back does nothing.
     void AggiungiGiroClick(int channel);
     void TogliGiroClick(int channel);
     // Whether a race can take corrections: from its start lights until the next Start.
     bool correctable() const { return raceRecorded; }
+
+    // Spoken lap times, on and off with "Annunci vocali"; the choice is kept between runs.
+    void AnnunciVocali1Click();
+    // A counted lap said aloud, never waiting for the voice.
+    void announceLap(const QString& name, double lapTime);
+    // The live results page's address, with "Indirizzo risultati in diretta".
+    void Indirizzorisultatiindiretta1Click();
+    // A line about the live results page under the race window's controls; empty hides it.
+    void setWebStatus(const QString& text);
 
     // Passage processing
     void GestioneQualifiche();
@@ -212,6 +227,11 @@ public:
     // Lap corrections, channel 1..5 (index 0 unused): F1..F5 and Shift+F1..F5.
     std::array<QAction*, 6> addLapActions{};   // "AggiungiGiro1".."AggiungiGiro5"
     std::array<QAction*, 6> takeBackActions{}; // "TogliGiro1".."TogliGiro5"
+    QAction* AnnunciVocali1 = nullptr;
+    QAction* Indirizzorisultatiindiretta1 = nullptr;
+    Announcer* announcer = nullptr;
+    // The addresses of the live results page, set by the program when its server listens.
+    QStringList webAddresses;
 
     // Race state (times are day fractions)
     laprules::PerChannel<laprules::ChannelState> channels{};
@@ -256,6 +276,7 @@ private:
     // One passage, of the device or added by hand, through the lap rules.
     void handlePassage(int channel, qint64 stampNs, racerecord::EventKind kind);
     bool m_shownOnce = false;
+    QLabel* Lbl_Web = nullptr;
 
     // Controls and menus that no other window touches
     QList<QLabel*> positionLabels;

@@ -6,6 +6,8 @@
 #include "finals/finali.h"
 #include "qualifications/qualifiche.h"
 #include "race/gestione_gare.h"
+#include "speech/announcer.h"
+#include "speech/callouts.h"
 #include "tables/convert.h"
 #include "tables/layouts.h"
 #include "tables/paths.h"
@@ -90,6 +92,8 @@ void TGestione_gare::handlePassages(const QList<StampedByte>& received)
         if (!VaComm1->isOpen())
             break;
     }
+    if (currentChannel != 0)
+        emit raceChanged();
 }
 
 void TGestione_gare::handlePassage(int channel, qint64 stampNs, racerecord::EventKind kind)
@@ -123,7 +127,8 @@ namespace {
 // One row update of either race table; a row that is not counted stays in edit with its lap time
 // and is posted when the walk moves on.
 template <typename IsCarsRow>
-void updateCarsRow(TGestione_gare& g, Table& table, const QString& lapsField, IsCarsRow isCarsRow)
+void updateCarsRow(TGestione_gare& g, Table& table, const QString& lapsField, const QString& nameField,
+                   const QString& lapField, IsCarsRow isCarsRow)
 {
     const laprules::ChannelState& channel = g.channels[g.currentChannel];
     table.first();
@@ -138,7 +143,10 @@ void updateCarsRow(TGestione_gare& g, Table& table, const QString& lapsField, Is
                 g.CalcoloTempoMigl();
                 g.CalcoloTempoTot();
                 table.setValue(lapsField, g.lapCount);
+                const QString name = table.value(nameField).toString();
+                const double lap = table.value(lapField).toDouble();
                 table.post();
+                g.announceLap(name, lap);
             }
         }
         table.next();
@@ -149,14 +157,14 @@ void updateCarsRow(TGestione_gare& g, Table& table, const QString& lapsField, Is
 
 void TGestione_gare::Aggiorno_CDS_Gara()
 {
-    updateCarsRow(*this, *CDS_Gara, layouts::giri, [this](const Table& t) {
+    updateCarsRow(*this, *CDS_Gara, layouts::giri, layouts::nomeConc, layouts::tempoSGiroTtime, [this](const Table& t) {
         return intValue(t, layouts::num) == currentChannel && intValue(t, layouts::batteria) == currentHeat;
     });
 }
 
 void TGestione_gare::Aggiorno_CDS_Gara_Finali()
 {
-    updateCarsRow(*this, *CDS_Finali, layouts::nGiri,
+    updateCarsRow(*this, *CDS_Finali, layouts::nGiri, layouts::nomeCon, layouts::tempoSGiroTime,
                   [this](const Table& t) { return intValue(t, layouts::nr) == currentChannel; });
 }
 
@@ -172,6 +180,7 @@ void TGestione_gare::GestioneUltimoPassaggio()
 
     VaComm1->SendText(QStringLiteral("X"));
     VaComm1->ClosePort();
+    announcer->announce(callouts::endOfRace);
     // The sound never raises: whatever happens to it, the race table is saved below.
     Form_Semaforo->MediaPlayer1->playAndWait(paths::installFile(QStringLiteral("stop.wav")));
     Imposta_Nr_Batteria();

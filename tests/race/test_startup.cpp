@@ -161,7 +161,8 @@ void TestStartup::menuCaptionsAndOrder()
              (QStringList{"AggiungiGiro1=Aggiungi giro 1", "AggiungiGiro2=Aggiungi giro 2", "AggiungiGiro3=Aggiungi giro 3",
                           "AggiungiGiro4=Aggiungi giro 4", "AggiungiGiro5=Aggiungi giro 5", "=", "TogliGiro1=Togli giro 1",
                           "TogliGiro2=Togli giro 2", "TogliGiro3=Togli giro 3", "TogliGiro4=Togli giro 4",
-                          "TogliGiro5=Togli giro 5"}));
+                          "TogliGiro5=Togli giro 5", "=", "AnnunciVocali1=Annunci vocali",
+                          "Indirizzorisultatiindiretta1=Indirizzo risultati in diretta"}));
     QCOMPARE(captions("Help1"), (QStringList{"Help2=Istruzioni all'uso", "About1=About"}));
 }
 
