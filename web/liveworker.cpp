@@ -157,7 +157,6 @@ ConnectionGuard::ConnectionGuard(QTcpSocket* socket, GuardedTcpServer* server)
 ConnectionGuard::~ConnectionGuard()
 {
     // The guard is a child of its socket: it goes when the connection object goes, whoever deletes it.
-    qCDebug(lcWeb) << "connection closed," << (m_server ? m_server->m_open - 1 : -1) << "open";
     if (m_server) {
         --m_server->m_open;
         if (m_server->m_guards.value(m_key) == this)
