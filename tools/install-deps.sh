@@ -4,6 +4,7 @@ set -euo pipefail
 packages=(
     cmake g++ make ninja-build pkg-config
     qt6-base-dev qt6-serialport-dev libqt6serialport6-dev libgl-dev
+    qt6-httpserver-dev qt6-websockets-dev curl chromium
     libpulse-dev
     xvfb xauth imagemagick poppler-utils fonts-dejavu-core fonts-urw-base35
 )
