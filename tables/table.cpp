@@ -1262,6 +1262,19 @@ QVariant Table::valueAt(int row, int field) const
     return m_visible[row]->values[field];
 }
 
+int Table::orderedRowCount() const
+{
+    return isOpen() ? int(m_order.size()) : 0;
+}
+
+QVariant Table::orderedValueAt(int row, int field) const
+{
+    checkOpen();
+    if (row < 0 || row >= int(m_order.size()) || field < 0 || field >= fieldCount())
+        throw EngineError(QStringLiteral("Row %1, field %2 out of range").arg(row).arg(field));
+    return m_order[row]->values[field];
+}
+
 int Table::asInteger(const QString& field) const
 {
     checkOpen();

@@ -115,6 +115,10 @@ public:
     QVariant value(const QString& field) const;                 // null on an empty table
     void setValue(const QString& field, const QVariant& value); // needs Edit or Insert state
     QVariant valueAt(int row, int field) const;                 // visible row, no cursor move
+    // Every row in the active order with the filter ignored, posted values, no cursor move: readers
+    // such as the live results page see all heats while the race window shows one.
+    int orderedRowCount() const;
+    QVariant orderedValueAt(int row, int field) const;
 
     // Typed reads with the engine's conversion errors,
     // e.g. "Could not convert variant of type (Null) into type (Integer)".
