@@ -115,6 +115,7 @@ void TForm_Finali::Carico_Parte_Comune()
     // finals are written back when the program closes.
     g->CDS_Finali->close();
     layouts::openFinals(*g->CDS_Finali, path);
+    emit g->raceChanged();
 }
 
 void TForm_Finali::Carico_Conc_Finali_Solo_Una()

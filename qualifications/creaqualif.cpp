@@ -85,6 +85,7 @@ void TGestione_gare::CreaQualif()
     Form_Qualifica->qualificationsActive = true;
     ScegliBatteria1->setEnabled(true);
     Bitb_Start->setEnabled(true);
+    emit raceChanged();
 }
 
 void TGestione_gare::setQualificationLabels()

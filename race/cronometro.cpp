@@ -75,6 +75,7 @@ void TGestione_gare::Bitb_StartClick()
         Bitb_Stop->setEnabled(true);
         Form_Via->showForm();
     }
+    emit raceChanged();
 }
 
 void TGestione_gare::Timer1Timer()
@@ -153,6 +154,7 @@ void TGestione_gare::Bitb_StopClick()
     Bitb_Start->setEnabled(true);
     // The journal stays until the laps are saved: at the next race's start or when the program closes.
     VaComm1->setArrivalSink({});
+    emit raceChanged();
 }
 
 void TGestione_gare::ForzoVarFinito()

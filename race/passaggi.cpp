@@ -190,6 +190,7 @@ void TGestione_gare::GestioneUltimoPassaggio()
         CDS_Finali->saveToFile(paths::programFile(layouts::finalsFile));
     // Saved: the journal has done its work.
     endRaceRecord();
+    emit raceChanged();
 }
 
 void TGestione_gare::Imposta_Nr_Batteria()

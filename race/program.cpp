@@ -15,9 +15,39 @@
 #include "race/unminuto.h"
 #include "settings/scelta_comm.h"
 #include "settings/tempo_min.h"
+#include "tables/table.h"
+#include "web/liveserver.h"
 #include "widgets/guard.h"
 
+#include <QCoreApplication>
+#include <QLineEdit>
+
 namespace {
+
+// The live results page of the running program, and the port it uses (-1: from the command line).
+web::LiveServer* liveServer = nullptr;
+int webPortSetting = -1;
+
+void startLiveServer()
+{
+    TGestione_gare* g = Gestione_gare;
+    liveServer = new web::LiveServer([g] {
+        Table* race = nullptr;
+        if (g->raceMode() == laprules::RaceMode::Qualifications)
+            race = g->CDS_Gara;
+        else if (g->raceMode() == laprules::RaceMode::Finals)
+            race = g->CDS_Finali;
+        return web::snapshotFromTables(race, QString(), g->Ed_Durata_Gara->text(), g->CDS_Gara, g->CDS_Finali);
+    });
+    // The race window only marks the tables as changed; the page is built and sent later, off the timing path.
+    QObject::connect(g, &TGestione_gare::raceChanged, liveServer, &web::LiveServer::changed);
+    const int port = webPortSetting >= 0 ? webPortSetting : web::webPortFromArguments(QCoreApplication::arguments());
+    const bool listening = liveServer->start(quint16(port));
+    g->webAddresses = liveServer->addresses();
+    // A port that is taken is said under the race window's controls; the program goes on without the page.
+    if (!listening && port != 0)
+        g->setWebStatus(liveServer->statusText());
+}
 
 template <typename T>
 void create(T*& instance)
@@ -53,10 +83,18 @@ void createWindows()
     create(Form_All_Laser);
     create(Form_Dati_Seriale);
     create(Form_tempo_min);
+    startLiveServer();
+}
+
+void setWebPort(int port)
+{
+    webPortSetting = port;
 }
 
 void destroyWindows()
 {
+    delete liveServer;
+    liveServer = nullptr;
     // In reverse order of creation: later windows may refer to the race window.
     destroy(Form_tempo_min);
     destroy(Form_Dati_Seriale);

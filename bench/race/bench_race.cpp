@@ -1,8 +1,10 @@
 // Timing a heat of a 40-heat qualification table against the simulated device on a pseudo-terminal: how long a
-// passage takes from the device's write() to its row being posted, how far the stored lap times are from the
-// device's own send times, when the start lights' commands reach the device, and (with --clock) how far the race
-// clock of a five-minute race drifts from the wall clock. The simulator runs in a thread of its own; the program runs
-// on the main thread as it does for real.
+// passage takes from the device's write() to its row being posted, how far the lap times are from the device's own
+// send times and how many passages are lost, with the user-interface thread idle and then busy (stalls of 20 to
+// 50 ms every 300 ms, pairs of cars crossing within 1 ms), next to a bare read() of the same line; what the passage
+// journal costs; when the start lights' commands reach the device; and (with --clock) how far the race clock of a
+// five-minute race drifts from the wall clock, beside a bare precise 1 s timer. The simulator runs in a thread of its
+// own; the program runs on the main thread as it does for real.
 //
 //   bench_race [--passages N] [--clock] [--minutes M]
 
@@ -13,6 +15,7 @@
 #include "device/via.h"
 #include "qualifications/qualifiche.h"
 #include "race/gestione_gare.h"
+#include "race/journal.h"
 #include "race/program.h"
 #include "settings/tempo_min.h"
 #include "tables/error.h"
@@ -54,7 +57,9 @@ constexpr int kHeatSize = 5;
 constexpr int kRacedHeat = 20;
 constexpr int kSpacingMs = 5; // between passages on average, each channel in turn
 constexpr double kLatencyTargetMs = 0.5;
-constexpr double kLapErrorTargetMs = 1.0;
+constexpr double kLapErrorTargetMs = 0.6;
+constexpr double kBusyLapErrorTargetMs = 1.0;
+constexpr double kJournalTargetMs = 0.05;
 constexpr double kDriftTargetMs = 10.0;
 
 double percentile(std::vector<double> values, double fraction)
@@ -103,17 +108,6 @@ void onSimulator(Simulator* simulator, const std::function<void()>& call)
     QMetaObject::invokeMethod(simulator, call, Qt::BlockingQueuedConnection);
 }
 
-// The row of the car on a channel in the heat the race table shows.
-int rowOfChannel(const Table& race, int channel)
-{
-    const int num = race.fieldIndex(layouts::num);
-    for (int row = 0; row < race.recordCount(); ++row) {
-        if (race.valueAt(row, num).toInt() == channel)
-            return row;
-    }
-    return -1;
-}
-
 // Competitor list, heat settings, generated heats, "Crea Nuove Qualifiche", and heat 20 chosen.
 void buildQualifications(int minutes)
 {
@@ -154,7 +148,6 @@ struct Samples
     std::vector<double> handlerMs;
     std::vector<double> latencyMs;
     std::vector<double> lapErrorMs;
-    std::vector<double> clockResolutionErrorMs;
     int receptions = 0;
     int merged = 0;
     int lost = 0;
@@ -163,25 +156,27 @@ struct Samples
 // When the race window's receive handler was entered last.
 qint64 handlerEntryNs = 0;
 
-// One received text and the time it was taken, with the car's stored lap time right after (day fraction).
+// One received text and the time it was taken.
 struct Reception
 {
     qint64 atNs = 0;
     qint64 handlerNs = 0;
     QString text;
-    double lap = 0;
 };
 
 // Sends `passages` channel digits from the simulator's thread, 4 to 6 ms apart at random, so that passages fall
-// anywhere within the millisecond of the time of day, as real cars do.
-void sendPassages(Simulator* simulator, int passages, quint32 seed)
+// anywhere within the millisecond of the time of day, as real cars do. With `pairs`, every other passage follows
+// the one before within 1 ms, as two cars crossing the line together.
+void sendPassages(Simulator* simulator, int passages, quint32 seed, bool pairs)
 {
     QMetaObject::invokeMethod(
         simulator,
-        [simulator, passages, seed] {
+        [simulator, passages, seed, pairs] {
             QRandomGenerator random(seed);
             for (int i = 0; i < passages; ++i) {
-                QThread::usleep(static_cast<unsigned long>(kSpacingMs * 1000 - 1000 + int(random.bounded(2000))));
+                const bool second = pairs && i % 2 == 1;
+                const int gapUs = second ? 100 + int(random.bounded(800)) : kSpacingMs * 1000 - 1000 + int(random.bounded(2000));
+                QThread::usleep(static_cast<unsigned long>(gapUs));
                 simulator->sendNow(QByteArray(1, char('1' + i % kHeatSize)));
             }
         },
@@ -204,49 +199,55 @@ QList<SentBytes> sentRecords(const Simulator* simulator, int bytes)
     }
 }
 
-// Pairs the n-th byte written with the n-th byte read; a text of more than one byte is passages lost.
-void addSamples(Samples& samples, const QList<SentBytes>& sent, const std::vector<Reception>& receptions, bool lapTimes)
+// The device's bytes one by one, each with the time of the write() that sent it.
+std::vector<SentBytes> sentBytes(const QList<SentBytes>& sent)
 {
     std::vector<SentBytes> bytes;
     for (const SentBytes& s : sent) {
         for (char c : s.bytes)
             bytes.push_back(SentBytes{QByteArray(1, c), s.monotonicNs, s.wallClock});
     }
-    std::vector<const SentBytes*> previous(kHeatSize + 1, nullptr);
+    return bytes;
+}
+
+// Lap times measured between the `stamps` of each channel's passages against the device's, in order: the n-th
+// passage of a channel stamped is the n-th it sent.
+void addLapErrors(std::vector<double>& errorsMs, const std::vector<SentBytes>& bytes,
+                  const std::vector<std::pair<int, qint64>>& stamps)
+{
+    std::vector<std::vector<qint64>> sent(kHeatSize + 1);
+    for (const SentBytes& b : bytes)
+        sent[std::size_t(qBound(0, b.bytes[0] - '0', kHeatSize))].push_back(b.monotonicNs);
+    std::vector<std::vector<qint64>> seen(kHeatSize + 1);
+    for (const auto& [channel, stamp] : stamps)
+        seen[std::size_t(qBound(0, channel, kHeatSize))].push_back(stamp);
+    for (int ch = 1; ch <= kHeatSize; ++ch) {
+        const auto& s = sent[std::size_t(ch)];
+        const auto& m = seen[std::size_t(ch)];
+        for (std::size_t k = 1; k < std::min(s.size(), m.size()); ++k)
+            errorsMs.push_back(std::abs(double((m[k] - m[k - 1]) - (s[k] - s[k - 1]))) / 1e6);
+    }
+}
+
+// Pairs the n-th byte written with the n-th byte read, for the latency of each reception's last byte.
+void addLatencies(Samples& samples, const std::vector<SentBytes>& bytes, const std::vector<Reception>& receptions)
+{
     std::size_t next = 0;
     for (const Reception& r : receptions) {
         ++samples.receptions;
-        if (next + std::size_t(r.text.size()) > bytes.size())
-            break;
-        if (r.text.size() != 1) {
-            samples.merged += int(r.text.size());
-            for (QChar c : r.text)
-                previous[std::size_t(qBound(0, c.digitValue(), kHeatSize))] = nullptr;
-            next += std::size_t(r.text.size());
+        if (r.text.isEmpty() || next + std::size_t(r.text.size()) > bytes.size())
             continue;
-        }
-        const SentBytes& write = bytes[next++];
-        const qint64 writeNs = write.monotonicNs;
-        samples.latencyMs.push_back(double(r.atNs - writeNs) / 1e6);
+        samples.merged += r.text.size() > 1 ? 1 : 0;
+        next += std::size_t(r.text.size());
+        samples.latencyMs.push_back(double(r.atNs - bytes[next - 1].monotonicNs) / 1e6);
         if (r.handlerNs > 0)
             samples.handlerMs.push_back(double(r.handlerNs) / 1e6);
-        const int channel = r.text[0].digitValue();
-        if (!lapTimes || channel < 1 || channel > kHeatSize)
-            continue;
-        if (const SentBytes* before = previous[std::size_t(channel)]) {
-            const double deviceLapMs = double(writeNs - before->monotonicNs) / 1e6;
-            samples.lapErrorMs.push_back(std::abs(r.lap * timetext::msPerDay - deviceLapMs));
-            // The same lap between the device's own time stamps to the millisecond, as the time of day gives them.
-            const double wallLapMs = double(before->wallClock.msecsTo(write.wallClock));
-            samples.clockResolutionErrorMs.push_back(std::abs(wallLapMs - deviceLapMs));
-        }
-        previous[std::size_t(channel)] = &write;
     }
-    samples.lost += int(bytes.size() - std::min(bytes.size(), next));
 }
 
-// One heat raced through the program: Start, the start signal, the passages, Interrompi.
-bool programRound(Simulator* simulator, int passages, quint32 seed, Samples& samples)
+// One heat raced through the program: Start, the start signal, the passages, Interrompi. With `busy`, the
+// user-interface thread stalls for 20 to 50 ms every 300 ms, and cars cross in pairs.
+bool programRound(Simulator* simulator, int passages, quint32 seed, bool busy, Samples& samples)
 {
     TGestione_gare* g = Gestione_gare;
     simulator->clearRecords();
@@ -254,33 +255,44 @@ bool programRound(Simulator* simulator, int passages, quint32 seed, Samples& sam
     receptions.reserve(std::size_t(passages));
     int bytes = 0;
     QObject context;
-    // Connected after the race window's handler, so this runs once the row has been posted.
+    // Connected after the race window's handler, so this runs once the rows have been posted.
     QObject::connect(g->VaComm1, &SerialPort::OnRxChar, &context, [&] {
         Reception r;
         r.atNs = monotonicNowNs();
         r.handlerNs = r.atNs - handlerEntryNs;
         r.text = g->receivedText;
         bytes += int(r.text.size());
-        const Table& race = *g->CDS_Gara;
-        const int row = g->currentChannel >= 1 ? rowOfChannel(race, g->currentChannel) : -1;
-        if (row >= 0)
-            r.lap = race.valueAt(row, race.fieldIndex(layouts::tempoSGiroTtime)).toDouble();
         receptions.push_back(r);
     });
+    QTimer stalls;
+    QRandomGenerator random(seed * 7919);
+    stalls.setInterval(300);
+    QObject::connect(&stalls, &QTimer::timeout, &context,
+                     [&] { QThread::usleep(static_cast<unsigned long>(20'000 + int(random.bounded(30'001)))); });
     if (!startHeat(QStringLiteral("0"), false) ||
         !waitFor([simulator] { return simulator->commandText().endsWith('E'); }, 5000))
         return false;
-    sendPassages(simulator, passages, seed);
+    if (busy)
+        stalls.start();
+    sendPassages(simulator, passages, seed, busy);
     const bool complete = waitFor([&] { return bytes >= passages; }, 60'000);
+    stalls.stop();
+    // The passages as the race recorded them, with their arrival stamps.
+    std::vector<std::pair<int, qint64>> stamps;
+    for (const racerecord::Event& e : g->raceRecord.events)
+        stamps.emplace_back(e.channel, e.stampNs);
     g->Bitb_StopClick();
     waitFor([simulator] { return simulator->commandText().endsWith('X'); }, 5000);
-    addSamples(samples, sentRecords(simulator, bytes), receptions, true);
+    const std::vector<SentBytes> sent = sentBytes(sentRecords(simulator, bytes));
+    addLatencies(samples, sent, receptions);
+    addLapErrors(samples.lapErrorMs, sent, stamps);
+    samples.lost += int(sent.size()) - int(stamps.size());
     return complete;
 }
 
 // The same passages read by a bare poll() and read() loop on the same line: the floor that the kernel and the
 // scheduler set under whatever else runs on the machine.
-bool bareRound(Simulator* simulator, const QString& device, int passages, quint32 seed, Samples& samples)
+bool bareRound(Simulator* simulator, const QString& device, int passages, quint32 seed, bool pairs, Samples& samples)
 {
     simulator->clearRecords();
     const int fd = ::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -293,7 +305,7 @@ bool bareRound(Simulator* simulator, const QString& device, int passages, quint3
     ::tcflush(fd, TCIFLUSH);
     std::vector<Reception> receptions;
     int bytes = 0;
-    sendPassages(simulator, passages, seed);
+    sendPassages(simulator, passages, seed, pairs);
     const qint64 deadlineNs = monotonicNowNs() + 60'000'000'000LL;
     while (bytes < passages && monotonicNowNs() < deadlineNs) {
         pollfd p{fd, POLLIN, 0};
@@ -310,7 +322,15 @@ bool bareRound(Simulator* simulator, const QString& device, int passages, quint3
         receptions.push_back(r);
     }
     ::close(fd);
-    addSamples(samples, sentRecords(simulator, bytes), receptions, false);
+    const std::vector<SentBytes> sent = sentBytes(sentRecords(simulator, bytes));
+    addLatencies(samples, sent, receptions);
+    // Every byte of a read stamped when the read returned.
+    std::vector<std::pair<int, qint64>> stamps;
+    for (const Reception& r : receptions) {
+        for (const QChar c : r.text)
+            stamps.emplace_back(c.digitValue(), r.atNs);
+    }
+    addLapErrors(samples.lapErrorMs, sent, stamps);
     return bytes >= passages;
 }
 
@@ -320,37 +340,61 @@ int runPassages(Simulator* simulator, int passages)
     const QString device = paths::installFolder() + QStringLiteral("COM1");
     constexpr int rounds = 5;
     const int perRound = std::max(10, passages / rounds);
-    Samples program;
-    Samples bare;
-    bool complete = true;
     // The race window's handler again, with a time stamp taken right before it.
     TGestione_gare* g = Gestione_gare;
     QObject context;
     QObject::disconnect(g->VaComm1, &SerialPort::OnRxChar, g, nullptr);
     QObject::connect(g->VaComm1, &SerialPort::OnRxChar, &context, [] { handlerEntryNs = monotonicNowNs(); });
     connectHandler(g->VaComm1, &SerialPort::OnRxChar, g, &TGestione_gare::VaComm1RxChar);
-    // Alternating, so that both see the same load from whatever else runs on the machine.
-    for (int round = 0; round < rounds; ++round) {
-        complete = programRound(simulator, perRound, quint32(round + 1), program) && complete;
-        complete = bareRound(simulator, device, perRound, quint32(round + 1), bare) && complete;
-    }
-
-    int laps = 0;
-    const Table& race = *g->CDS_Gara;
-    for (int row = 0; row < race.recordCount(); ++row)
-        laps += race.valueAt(row, race.fieldIndex(layouts::giri)).toInt();
 
     std::printf("passages: heat %d of a %d-heat qualification table (%d rows), %d rounds of %d passages, %d +/- 1 ms "
                 "apart on %d channels, minimum lap 0\n",
                 kRacedHeat, kHeats, kHeats * kHeatSize, rounds, perRound, kSpacingMs, kHeatSize);
-    printFigures("device write() -> row posted", program.latencyMs, kLatencyTargetMs);
-    printFigures("  of which the receive handler", program.handlerMs, 0);
-    printFigures("lap time stored vs device's", program.lapErrorMs, kLapErrorTargetMs);
-    printFigures("  millisecond time stamps alone", program.clockResolutionErrorMs, 0);
-    std::printf("  %d receptions, %d passages read together (lost), %d not received, %d laps counted%s\n",
-                program.receptions, program.merged, program.lost, laps, complete ? "" : "; NOT ALL PASSAGES ARRIVED");
-    printFigures("for reference, bare poll() + read()", bare.latencyMs, 0);
+    bool complete = true;
+    for (const bool busy : {false, true}) {
+        Samples program;
+        Samples bare;
+        // Alternating, so that both see the same load from whatever else runs on the machine.
+        for (int round = 0; round < rounds; ++round) {
+            complete = programRound(simulator, perRound, quint32(round + 1), busy, program) && complete;
+            complete = bareRound(simulator, device, perRound, quint32(round + 1), busy, bare) && complete;
+        }
+        std::printf("%s\n", busy ? "busy: the user-interface thread stalls 20-50 ms every 300 ms, cars cross in pairs "
+                                   "within 1 ms"
+                                 : "idle user-interface thread");
+        printFigures("device write() -> rows posted", program.latencyMs, busy ? 0 : kLatencyTargetMs);
+        printFigures("  of which the receive handler", program.handlerMs, 0);
+        printFigures("lap time vs device's send times", program.lapErrorMs,
+                     busy ? kBusyLapErrorTargetMs : kLapErrorTargetMs);
+        std::printf("  %d receptions, %d of several passages, %d passages lost (target 0: %s)\n", program.receptions,
+                    program.merged, program.lost, program.lost == 0 ? "met" : "MISSED");
+        printFigures("bare poll() + read(): write() -> read", bare.latencyMs, 0);
+        printFigures("bare poll() + read(): lap time", bare.lapErrorMs, 0);
+    }
     return complete ? 0 : 1;
+}
+
+// What the passage journal costs: one line appended with write(), as the serial line's thread does for each
+// passage; the user-interface thread itself only appends the passage to the race record in memory.
+int runJournal()
+{
+    QTemporaryDir folder;
+    racerecord::RaceRecord record;
+    record.mode = laprules::RaceMode::Qualifications;
+    PassageJournal journal;
+    journal.begin(folder.filePath(QStringLiteral("passaggi.journal")), record);
+    std::vector<double> appendMs;
+    for (int i = 0; i < 5000; ++i) {
+        const qint64 before = monotonicNowNs();
+        journal.appendEvent({racerecord::EventKind::Passage, 1 + i % kHeatSize, before});
+        appendMs.push_back(double(monotonicNowNs() - before) / 1e6);
+    }
+    journal.remove();
+    std::printf("passage journal (synced to disk every 100 ms on its own thread):\n");
+    printFigures("one passage appended", appendMs, kJournalTargetMs);
+    std::printf("  on the user-interface thread per passage: the race record only; the line is written by the "
+                "serial line's thread\n");
+    return 0;
 }
 
 // The start lights in real time, from "Pronti ... Via": when each command reaches the device and when the race
@@ -412,10 +456,18 @@ int runClock(Simulator* simulator, int minutes)
     const int expectedTicks = 60 * minutes + 2;
     qint64 startNs = 0;
     std::vector<qint64> tickNs;
+    // A bare precise 1 s timer started at the same moment, over the same span: what the event loop alone gives.
+    QTimer bare;
+    bare.setTimerType(Qt::PreciseTimer);
+    bare.setInterval(1000);
+    std::vector<qint64> bareNs;
     QObject context;
+    QObject::connect(&bare, &QTimer::timeout, &context, [&] { bareNs.push_back(monotonicNowNs()); });
     QObject::connect(Form_Semaforo->Timer_Semaforo, &QTimer::timeout, &context, [&] {
-        if (startNs == 0 && g->Timer1->isActive())
+        if (startNs == 0 && g->Timer1->isActive()) {
             startNs = monotonicNowNs();
+            bare.start();
+        }
     });
     QObject::connect(g->Timer1, &QTimer::timeout, &context, [&] { tickNs.push_back(monotonicNowNs()); });
     if (!startHeat(QStringLiteral("5"), true))
@@ -439,6 +491,15 @@ int runClock(Simulator* simulator, int minutes)
                 tickNs.empty() ? 0.0 : double(tickNs.back() - startNs) / 1e9, driftMs, worstTickMs);
     std::printf("  target |drift| < %.0f ms: %s\n", kDriftTargetMs,
                 std::abs(driftMs) < kDriftTargetMs ? "met" : "MISSED");
+    bare.stop();
+    const std::size_t bareTicks = std::min(bareNs.size(), tickNs.size());
+    double worstBareMs = 0;
+    for (std::size_t k = 0; k < bareTicks; ++k)
+        worstBareMs = std::max(worstBareMs, std::abs(double(bareNs[k] - startNs) / 1e6 - double(k + 1) * 1000.0));
+    const double bareDriftMs =
+        bareTicks == 0 ? NAN : double(bareNs[bareTicks - 1] - startNs) / 1e6 - double(bareTicks) * 1000.0;
+    std::printf("  beside it, a bare precise 1 s timer: %zu ticks, drift %+.3f ms; worst single tick %.3f ms off\n",
+                bareTicks, bareDriftMs, worstBareMs);
     return timeUp && int(tickNs.size()) == expectedTicks ? 0 : 1;
 }
 
@@ -495,6 +556,7 @@ int main(int argc, char* argv[])
         waitFor([] { return !Gestione_gare->TimerDialogoCom->isActive(); }, 5000);
         buildQualifications(minutes);
         result = runPassages(simulator, passages);
+        result |= runJournal();
         result |= runStartLights(simulator);
         if (clock)
             result |= runClock(simulator, minutes);

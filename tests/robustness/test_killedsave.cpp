@@ -1,5 +1,6 @@
 #include "tables/table.h"
 #include "tests/robustness/bigtable.h"
+#include "tests/support/testfolders.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -15,12 +16,6 @@ namespace {
 constexpr int rows = 5000;
 constexpr int kills = 40;
 constexpr qint64 budgetMs = 90000; // bounds the loop; not a speed check
-
-QByteArray fileBytes(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 // The loaded table holds exactly the rows of the variant.
 bool sameRows(const Table& loaded, const Table& expected)
@@ -82,7 +77,7 @@ void TestKilledSave::killedDuringSaveLeavesOldOrNew()
         QVERIFY(helper.waitForFinished(60000));
         QCOMPARE(helper.exitStatus(), QProcess::CrashExit); // killed while still saving
 
-        const QByteArray bytes = fileBytes(path);
+        const QByteArray bytes = readFile(path);
         const int which = bytes == contents[0] ? 0 : bytes == contents[1] ? 1 : -1;
         if (which < 0) {
             QFile::copy(path, QDir::temp().filePath(QStringLiteral("quintara-killed-save.xml")));

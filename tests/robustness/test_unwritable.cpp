@@ -91,19 +91,16 @@ void addFaultRows(const char* what)
         << Fault::FolderAtTarget;
 }
 
-QByteArray fileBytes(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // Every entry with its content: a failed save leaves neither a changed file nor a stray temporary one.
 QMap<QString, QByteArray> folderSnapshot(const QString& folder)
 {
     QMap<QString, QByteArray> files;
     const QDir dir(folder);
-    for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden | QDir::System))
-        files.insert(name, fileBytes(dir.filePath(name)));
+    for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+        // The passage journal grows with every passage of the race on track: it is not a table.
+        if (!name.startsWith(QLatin1String("passaggi.journal")))
+            files.insert(name, readFile(dir.filePath(name)));
+    }
     return files;
 }
 
@@ -244,7 +241,7 @@ void TestUnwritable::settingsFile()
         QVERIFY_THROWS_EXCEPTION(IoError, settingsfile::write(path, 3, 25));
     }
     QCOMPARE(folderSnapshot(dir.path()), before);
-    QCOMPARE(fileBytes(path), settingsfile::contents(1, 10));
+    QCOMPARE(readFile(path), settingsfile::contents(1, 10));
 }
 
 void TestUnwritable::competitorListClose_data()

@@ -51,8 +51,18 @@ void ProgramSession::onDevice(const std::function<void()>& call)
     QMetaObject::invokeMethod(m_device.get(), call, Qt::BlockingQueuedConnection);
 }
 
+namespace {
+int sessionWebPort = 0;
+} // namespace
+
+void ProgramSession::setWebPort(int port)
+{
+    sessionWebPort = port;
+}
+
 void ProgramSession::start()
 {
+    ::setWebPort(sessionWebPort);
     createWindows();
     m_started = true;
 }

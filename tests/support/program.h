@@ -22,6 +22,8 @@ public:
     ~ProgramSession();
     // Creates the windows; the start-up dialogue check then talks to the simulator.
     void start();
+    // The live results page of the sessions started from now on: off (0) unless a test sets a port.
+    static void setWebPort(int port);
     const TestFolders& folders() const { return m_folders; }
     Simulator& device() { return *m_device; }
     bool hasDevice() const { return m_device != nullptr; }
