@@ -201,7 +201,7 @@ void TGestione_gare::createControls()
     Lbl_Comm->setToolTip(commHint);
     Sh_Ok_Com = place(new Shape(c), QStringLiteral("Sh_Ok_Com"), 624, 496, 25, 17);
     // Why the live results page is off, when it is.
-    Lbl_Web = place(new QLabel(c), QStringLiteral("Lbl_Web"), 376, 520, 360, 16);
+    Lbl_Web = place(new QLabel(c), QStringLiteral("Lbl_Web"), 40, 14, 657, 18);
     Lbl_Web->hide();
 
     Image1 = place(new QLabel(c), QStringLiteral("Image1"), 24, 360, 320, 150);
