@@ -1,7 +1,11 @@
 #include "tables/datapacket.h"
 
+#include <QDate>
+#include <QDateTime>
+#include <QHash>
 #include <QXmlStreamReader>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -152,29 +156,76 @@ bool sameName(QStringView a, QLatin1StringView b)
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
-bool typeFromName(QStringView name, FieldType& type)
+// The file text of a column that the engine keeps as read (FieldDef::keepsFileText()).
+enum class TextKind { None, Date, DateTime, Boolean, Int64, UInt32, UInt64, Memo, Blob };
+
+struct TypeName
 {
-    static const char* const integers[] = {"i1", "i2", "i4", "i8", "ui1", "ui2", "ui4", "ui8"};
-    for (const char* n : integers) {
-        if (sameName(name, QLatin1StringView(n))) {
-            type = FieldType::Integer;
-            return true;
-        }
+    const char* name; // as the engine writes it
+    FieldType type;
+    TextKind kind;
+    int size; // the longest text of a kept kind
+};
+
+// Memos and blobs can be long: as much as one line of text can take.
+constexpr int longTextSize = 32767;
+
+constexpr TypeName typeNames[] = {
+    {"i4", FieldType::Integer, TextKind::None, 0},
+    {"string", FieldType::String, TextKind::None, 0},
+    {"r8", FieldType::Float, TextKind::None, 0},
+    {"time", FieldType::Time, TextKind::None, 0},
+    {"i1", FieldType::Integer, TextKind::None, 0},
+    {"i2", FieldType::Integer, TextKind::None, 0},
+    {"ui1", FieldType::Integer, TextKind::None, 0},
+    {"ui2", FieldType::Integer, TextKind::None, 0},
+    {"r4", FieldType::Float, TextKind::None, 0},
+    {"r10", FieldType::Float, TextKind::None, 0},
+    {"string.uni", FieldType::String, TextKind::None, 0},
+    {"date", FieldType::String, TextKind::Date, 8},
+    {"dateTime", FieldType::String, TextKind::DateTime, 20},
+    {"boolean", FieldType::String, TextKind::Boolean, 5},
+    {"i8", FieldType::String, TextKind::Int64, 20},
+    {"ui4", FieldType::String, TextKind::UInt32, 10},
+    {"ui8", FieldType::String, TextKind::UInt64, 20},
+    {"bin.hex", FieldType::String, TextKind::Blob, longTextSize}, // a memo by its SUBTYPE
+};
+
+const TypeName* findTypeName(QStringView name)
+{
+    for (const TypeName& t : typeNames) {
+        if (sameName(name, QLatin1StringView(t.name)))
+            return &t;
     }
-    if (sameName(name, QLatin1StringView("r4")) || sameName(name, QLatin1StringView("r8")) ||
-        sameName(name, QLatin1StringView("r10"))) {
-        type = FieldType::Float;
-        return true;
+    return nullptr;
+}
+
+// The type name to write for a field: the kept one when it still fits the field's type.
+const TypeName& typeNameOf(const FieldDef& field)
+{
+    if (!field.storage.type.isEmpty()) {
+        const TypeName* kept = findTypeName(field.storage.type);
+        if (kept && kept->type == field.type)
+            return *kept;
     }
-    if (sameName(name, QLatin1StringView("string")) || sameName(name, QLatin1StringView("string.uni"))) {
-        type = FieldType::String;
-        return true;
+    for (const TypeName& t : typeNames) {
+        if (t.type == field.type)
+            return t;
     }
-    if (sameName(name, QLatin1StringView("time"))) {
-        type = FieldType::Time;
-        return true;
-    }
-    return false;
+    return typeNames[1];
+}
+
+TextKind textKindOf(const FieldDef& field)
+{
+    if (field.type != FieldType::String || field.storage.type.isEmpty())
+        return TextKind::None;
+    const TypeName* kept = findTypeName(field.storage.type);
+    if (!kept || kept->type != FieldType::String)
+        return TextKind::None;
+    if (kept->kind == TextKind::Blob && (sameName(field.storage.subtype, QLatin1StringView("Text")) ||
+                                         sameName(field.storage.subtype, QLatin1StringView("WideText"))))
+        return TextKind::Memo;
+    return kept->kind;
 }
 
 // "HH:MM:SSmmm"; a shorter run of second and millisecond digits is padded on the right.
@@ -207,6 +258,79 @@ bool parseTime(QStringView text, qint64& ms)
         return false;
     ms = (h * 3600LL + m * 60LL) * 1000LL + sms;
     return true;
+}
+
+bool digitsOnly(QStringView s)
+{
+    return !s.isEmpty() && std::all_of(s.begin(), s.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+}
+
+// "YYYYMMDD", a real calendar day.
+bool parseDate(QStringView text)
+{
+    if (text.size() != 8 || !digitsOnly(text))
+        return false;
+    return QDate(text.first(4).toInt(), text.sliced(4, 2).toInt(), text.sliced(6, 2).toInt()).isValid();
+}
+
+template <typename T> bool parseWhole(QStringView text, T max)
+{
+    char latin1[24];
+    qsizetype n = 0;
+    for (const QChar c : text) {
+        if (n == qsizetype(sizeof latin1) || c.unicode() >= 0x80)
+            return false;
+        latin1[n++] = char(c.unicode());
+    }
+    const char* begin = n > 0 && latin1[0] == '+' ? latin1 + 1 : latin1;
+    T v{};
+    const auto result = std::from_chars(begin, latin1 + n, v);
+    return result.ec == std::errc() && result.ptr == latin1 + n && v <= max;
+}
+
+// Whether a value text (blanks trimmed, not empty) is one of the kind.
+bool validFileText(TextKind kind, QStringView text)
+{
+    switch (kind) {
+    case TextKind::Date:
+        return parseDate(text);
+    case TextKind::DateTime: {
+        qint64 ms = 0;
+        return parseDate(text.first(std::min<qsizetype>(8, text.size()))) &&
+               (text.size() == 8 || (text[8] == u'T' && parseTime(text.sliced(9), ms)));
+    }
+    case TextKind::Int64:
+        return parseWhole<qint64>(text, std::numeric_limits<qint64>::max());
+    case TextKind::UInt32:
+        return parseWhole<quint64>(text, std::numeric_limits<quint32>::max());
+    case TextKind::UInt64:
+        return parseWhole<quint64>(text, std::numeric_limits<quint64>::max());
+    case TextKind::Blob:
+        // Base64, possibly broken into lines
+        return std::all_of(text.begin(), text.end(), [](QChar c) {
+            return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'+' ||
+                   c == u'/' || c == u'=' || c.isSpace();
+        });
+    case TextKind::Boolean: // readers look at the first letter only
+    case TextKind::Memo:
+    case TextKind::None:
+        break;
+    }
+    return true;
+}
+
+// A value of a kept kind as the file holds it; memos and blobs keep blanks and an empty text.
+QVariant parseFileText(TextKind kind, QStringView text, const FieldDef& field, int rowNumber)
+{
+    const bool textLike = kind == TextKind::Memo || kind == TextKind::Blob;
+    const QStringView trimmed = text.trimmed();
+    if (trimmed.isEmpty() && !textLike)
+        return {};
+    if (!validFileText(kind, trimmed))
+        refuse(QStringLiteral("'%1' is not a valid %2 value (field '%3', row %4)")
+                   .arg(text.toString(), field.storage.type, field.name)
+                   .arg(rowNumber));
+    return textLike ? text.toString() : trimmed.toString();
 }
 
 QVariant parseValue(FieldType type, QStringView text, const FieldDef& field, int rowNumber)
@@ -279,9 +403,21 @@ struct Reader
 {
     QXmlStreamReader xml;
     QList<FieldDef> fields;
+    QList<TextKind> kinds;
     QStringList attrNames;
     QList<QVariantList> rows;
+    DatapacketParams params;
+    QHash<int, int> modifiedFrom; // change log: record of a new version -> record of the version it replaces
     bool haveFields = false;
+    bool haveLobs = false; // memo or blob fields: rows of a change log are kept until the log is resolved
+
+    // Every ROW with its RowState, while a change log with memos or blobs is being read.
+    struct Record
+    {
+        int state = 0;
+        QVariantList values;
+    };
+    std::vector<Record> records;
 
     [[noreturn]] void xmlError()
     {
@@ -293,10 +429,12 @@ struct Reader
 
     void readField()
     {
-        QString attrName, fieldName, typeName, width;
+        QString attrName, fieldName, typeName, width, subtype, decimals;
         bool hasFieldName = false;
+        FieldStorage storage;
         for (const QXmlStreamAttribute& a : xml.attributes()) {
             const QStringView n = a.name();
+            const bool isTrue = sameName(a.value(), QLatin1StringView("true"));
             if (sameName(n, QLatin1StringView("attrname"))) {
                 attrName = a.value().toString();
             } else if (sameName(n, QLatin1StringView("fieldname"))) {
@@ -306,6 +444,18 @@ struct Reader
                 typeName = a.value().toString();
             } else if (sameName(n, QLatin1StringView("width"))) {
                 width = a.value().toString();
+            } else if (sameName(n, QLatin1StringView("SUBTYPE"))) {
+                storage.subtype = a.value().toString();
+            } else if (sameName(n, QLatin1StringView("DECIMALS"))) {
+                decimals = a.value().toString();
+            } else if (sameName(n, QLatin1StringView("readonly"))) {
+                storage.readOnly = isTrue;
+            } else if (sameName(n, QLatin1StringView("required"))) {
+                storage.required = isTrue;
+            } else if (sameName(n, QLatin1StringView("hidden"))) {
+                storage.hidden = isTrue;
+            } else if (sameName(n, QLatin1StringView("linkfield"))) {
+                storage.linkField = isTrue;
             }
         }
         if (attrName.isEmpty())
@@ -314,21 +464,53 @@ struct Reader
         def.name = hasFieldName && !fieldName.isEmpty() ? fieldName : attrName;
         if (typeName.isEmpty())
             refuse(QStringLiteral("field '%1' has no fieldtype").arg(def.name));
-        if (!typeFromName(typeName, def.type))
+        const TypeName* type = findTypeName(typeName);
+        if (!type)
             refuse(QStringLiteral("field '%1' has the unsupported type '%2'").arg(def.name, typeName));
-        if (def.type == FieldType::String) {
-            bool ok = true;
+        def.type = type->type;
+        storage.type = QLatin1StringView(type->name);
+        bool ok = false;
+        storage.decimals = std::max(0, decimals.toInt(&ok));
+        def.storage = std::move(storage);
+        const TextKind kind = textKindOf(def);
+        if (def.type == FieldType::String && kind == TextKind::None) {
+            ok = true;
             def.size = width.isEmpty() ? 20 : width.toInt(&ok);
             if (!ok || def.size <= 0)
                 refuse(QStringLiteral("field '%1' has the invalid width '%2'").arg(def.name, width));
+        } else {
+            def.storage.width = std::max(0, width.toInt(&ok)); // kept as read; an unreadable one is dropped
+            if (kind != TextKind::None)
+                def.size = type->size;
         }
         for (qsizetype i = 0; i < fields.size(); ++i) {
             if (fields[i].name.compare(def.name, Qt::CaseInsensitive) == 0 || attrNames[i] == attrName)
                 refuse(QStringLiteral("field '%1' is defined twice").arg(def.name));
         }
+        haveLobs = haveLobs || kind == TextKind::Memo || kind == TextKind::Blob;
         fields.append(def);
+        kinds.append(kind);
         attrNames.append(attrName);
         xml.skipCurrentElement(); // a nested table's own FIELDS, already refused by type
+    }
+
+    void readParams()
+    {
+        for (const QXmlStreamAttribute& a : xml.attributes()) {
+            const QStringView n = a.name();
+            if (sameName(n, QLatin1StringView("LCID")) || sameName(n, QLatin1StringView("PRIMARY_KEY")) ||
+                sameName(n, QLatin1StringView("DEFAULT_ORDER"))) {
+                params.append({n.toString(), a.value().toString()});
+            } else if (sameName(n, QLatin1StringView("CHANGE_LOG"))) {
+                // Triples (record, record, action); a modification (action 8) names the new and the old version.
+                const QList<QStringView> numbers = a.value().split(u' ', Qt::SkipEmptyParts);
+                for (qsizetype i = 0; i + 2 < numbers.size(); i += 3) {
+                    if (numbers[i + 2].toInt() & 8)
+                        modifiedFrom.insert(numbers[i].toInt(), numbers[i + 1].toInt());
+                }
+            }
+        }
+        xml.skipCurrentElement(); // PARAM children
     }
 
     void readMetadata()
@@ -342,8 +524,10 @@ struct Reader
                         xml.skipCurrentElement();
                 }
                 haveFields = true;
+            } else if (sameName(xml.name(), QLatin1StringView("PARAMS"))) {
+                readParams();
             } else {
-                xml.skipCurrentElement(); // PARAMS with its PARAM children
+                xml.skipCurrentElement();
             }
         }
     }
@@ -376,13 +560,40 @@ struct Reader
                 }
                 continue; // other attributes are not ours to judge
             }
-            values[index] = parseValue(fields[index].type, a.value(), fields[index], recordNumber);
+            if (kinds[index] != TextKind::None)
+                values[index] = parseFileText(kinds[index], a.value(), fields[index], recordNumber);
+            else
+                values[index] = parseValue(fields[index].type, a.value(), fields[index], recordNumber);
             expected = index + 1;
         }
-        // Superseded originals, deleted rows and holes stay in a change log only for undo.
-        if ((rowState & 35) == 0)
+        if (haveLobs && !modifiedFrom.isEmpty()) {
+            records.push_back(Record{rowState, std::move(values)});
+        } else if ((rowState & 35) == 0) {
+            // Superseded originals, deleted rows and holes stay in a change log only for undo.
             rows.append(std::move(values));
+        }
         xml.skipCurrentElement();
+    }
+
+    // In a new version of a modified row, a memo or blob left out is the one of the version it replaces.
+    void resolveChangeLog()
+    {
+        for (std::size_t r = 0; r < records.size(); ++r) {
+            Record& record = records[r];
+            const int from = modifiedFrom.value(int(r) + 1, 0);
+            if ((record.state & 8) && from >= 1 && std::size_t(from) <= records.size() && std::size_t(from) != r + 1) {
+                const QVariantList& old = records[std::size_t(from) - 1].values;
+                for (qsizetype f = 0; f < fields.size(); ++f) {
+                    if ((kinds[f] == TextKind::Memo || kinds[f] == TextKind::Blob) && !record.values[f].isValid())
+                        record.values[f] = old[f];
+                }
+            }
+        }
+        for (Record& record : records) {
+            if ((record.state & 35) == 0)
+                rows.append(std::move(record.values));
+        }
+        records.clear();
     }
 
     void readRowData()
@@ -396,6 +607,7 @@ struct Reader
             else
                 xml.skipCurrentElement();
         }
+        resolveChangeLog();
     }
 
     void read()
@@ -539,10 +751,10 @@ void appendEscaped(Output& out, QStringView text)
     out.advance(p);
 }
 
-void appendAttribute(Output& out, const char* name, QStringView value)
+void appendAttribute(Output& out, QStringView name, QStringView value)
 {
     out.append(" ");
-    out.append(name);
+    appendEscaped(out, name);
     out.append("=\"");
     appendEscaped(out, value);
     out.append("\"");
@@ -622,22 +834,80 @@ QStringList rowAttrNames(const QList<FieldDef>& fields)
     return names;
 }
 
-const char* typeName(FieldType type)
+// "HH:MM:SSmmm"
+QString timeText(qint64 ms)
 {
-    switch (type) {
-    case FieldType::Integer:
-        return "i4";
-    case FieldType::Float:
-        return "r8";
-    case FieldType::Time:
-        return "time";
-    case FieldType::String:
-        break;
-    }
-    return "string";
+    return QString::asprintf("%02d:%02d:%05d", int(ms / 3600000), int(ms / 60000 % 60), int(ms % 60000));
 }
 
 } // namespace
+
+bool FieldDef::keepsFileText() const
+{
+    return textKindOf(*this) != TextKind::None;
+}
+
+QVariant fileTextValue(const FieldDef& field, const QVariant& value)
+{
+    const TextKind kind = textKindOf(field);
+    if (!value.isValid())
+        return {};
+    const QString typeName = QLatin1StringView(typeNameOf(field).name);
+    auto refuseValue = [&](const QString& text) {
+        throw EngineError(QStringLiteral("'%1' is not a valid %2 value").arg(text, typeName));
+    };
+    switch (value.typeId()) {
+    case QMetaType::Bool:
+        if (kind != TextKind::Boolean)
+            refuseValue(value.toString());
+        return value.toBool() ? QStringLiteral("TRUE") : QStringLiteral("FALSE");
+    case QMetaType::QDate: {
+        const QDate date = value.toDate();
+        if (kind != TextKind::Date && kind != TextKind::DateTime)
+            refuseValue(value.toString());
+        return date.isValid() ? QVariant(date.toString(QStringLiteral("yyyyMMdd"))) : QVariant();
+    }
+    case QMetaType::QDateTime: {
+        const QDateTime at = value.toDateTime();
+        if (kind != TextKind::DateTime)
+            refuseValue(value.toString());
+        if (!at.isValid())
+            return {};
+        const QString date = at.date().toString(QStringLiteral("yyyyMMdd"));
+        const int ms = at.time().msecsSinceStartOfDay();
+        return ms == 0 ? date : date + u'T' + timeText(ms);
+    }
+    case QMetaType::QByteArray:
+        if (kind == TextKind::Blob)
+            return QString::fromLatin1(value.toByteArray().toBase64());
+        break;
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::Long:
+    case QMetaType::ULong:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+        if (kind != TextKind::Int64 && kind != TextKind::UInt32 && kind != TextKind::UInt64)
+            refuseValue(value.toString());
+        break; // checked as text below
+    default:
+        break;
+    }
+    QString text = value.toString();
+    if (kind == TextKind::Memo || kind == TextKind::Blob) {
+        // Characters no XML document can hold
+        text.removeIf([](QChar c) { return c.unicode() < 0x20 && c != u'\t' && c != u'\r' && c != u'\n'; });
+    } else {
+        text = text.trimmed();
+        if (text.isEmpty())
+            return {};
+    }
+    if (!validFileText(kind, text))
+        refuseValue(text);
+    return text;
+}
 
 qint64 dayFractionToMs(double dayFraction)
 {
@@ -684,10 +954,11 @@ Datapacket readDatapacket(const QByteArray& data)
     else
         reader.xml.addData(decodeWindows1252(bytes)); // a QString input ignores the declared encoding
     reader.read();
-    return Datapacket{std::move(reader.fields), std::move(reader.rows)};
+    return Datapacket{std::move(reader.fields), std::move(reader.rows), std::move(reader.params)};
 }
 
-QByteArray writeDatapacket(const QList<FieldDef>& fields, const QList<QVariantList>& rows)
+QByteArray writeDatapacket(const QList<FieldDef>& fields, const QList<QVariantList>& rows,
+                           const DatapacketParams& params)
 {
     Output out(1024 + rows.size() * (fields.size() * 24 + 16));
     out.append(
@@ -700,14 +971,33 @@ QByteArray writeDatapacket(const QList<FieldDef>& fields, const QList<QVariantLi
         const QString& attrName = attrNames[f];
         out.append("<FIELD");
         if (attrName != field.name)
-            appendAttribute(out, "fieldname", field.name);
-        appendAttribute(out, "attrname", attrName);
+            appendAttribute(out, u"fieldname", field.name);
+        appendAttribute(out, u"attrname", attrName);
+        const TypeName& type = typeNameOf(field);
+        const FieldStorage& storage = field.storage;
         out.append(" fieldtype=\"");
-        out.append(typeName(field.type));
+        out.append(type.name);
         out.append("\"");
-        if (field.type == FieldType::String) {
+        if (storage.readOnly)
+            out.append(" readonly=\"true\"");
+        if (storage.required)
+            out.append(" required=\"true\"");
+        if (storage.hidden)
+            out.append(" hidden=\"true\"");
+        if (storage.linkField)
+            out.append(" linkfield=\"true\"");
+        if (!storage.subtype.isEmpty())
+            appendAttribute(out, u"SUBTYPE", storage.subtype);
+        if (storage.decimals > 0) {
+            out.append(" DECIMALS=\"");
+            appendInteger(out, storage.decimals);
+            out.append("\"");
+        }
+        const bool text = field.type == FieldType::String && type.kind == TextKind::None;
+        const int width = text ? (field.size > 0 ? field.size : 20) : storage.width;
+        if (width > 0) {
             out.append(" WIDTH=\"");
-            appendInteger(out, field.size > 0 ? field.size : 20);
+            appendInteger(out, width);
             out.append("\"");
         }
         out.append("/>");
@@ -717,7 +1007,12 @@ QByteArray writeDatapacket(const QList<FieldDef>& fields, const QList<QVariantLi
         name.append("=\"");
         rowAttributes.append(name.take());
     }
-    out.append("</FIELDS><PARAMS/></METADATA><ROWDATA>");
+    out.append("</FIELDS><PARAMS");
+    for (const auto& [name, value] : params) {
+        if (readableAttrName(name))
+            appendAttribute(out, name, value);
+    }
+    out.append("/></METADATA><ROWDATA>");
 
     for (const QVariantList& row : rows) {
         out.append("<ROW");
