@@ -122,7 +122,8 @@ void blankStrayParamsEnd(QByteArray& bytes)
         limit = bytes.size();
     int open = 0;
     qsizetype pos = 0;
-    while ((pos = bytes.indexOf("PARAMS", pos)) >= 0 && pos < limit) {
+    // Only within the metadata: past it, a search for a tag that is not there would run through every row.
+    while ((pos = QByteArrayView(bytes.constData(), limit).indexOf("PARAMS", pos)) >= 0) {
         const qsizetype tagStart = pos - 1;
         const bool isEnd = tagStart >= 1 && bytes.at(tagStart) == '/' && bytes.at(tagStart - 1) == '<';
         const bool isStart = tagStart >= 0 && bytes.at(tagStart) == '<';
@@ -231,28 +232,25 @@ TextKind textKindOf(const FieldDef& field)
 // "HH:MM:SSmmm"; a shorter run of second and millisecond digits is padded on the right.
 bool parseTime(QStringView text, qint64& ms)
 {
-    const qsizetype c1 = text.indexOf(u':');
-    const qsizetype c2 = c1 < 0 ? -1 : text.indexOf(u':', c1 + 1);
-    if (c2 < 0)
-        return false;
-    const QStringView hh = text.first(c1);
-    const QStringView mm = text.sliced(c1 + 1, c2 - c1 - 1);
-    const QStringView run = text.sliced(c2 + 1);
-    auto digits = [](QStringView s, qsizetype minLen, qsizetype maxLen, int& value) {
-        if (s.size() < minLen || s.size() > maxLen)
-            return false;
+    // One pass: 1-2 digits, ':', 1-2 digits, ':', 1-5 digits. By hand, as for every time of every row of a file.
+    const char16_t* p = text.utf16();
+    const char16_t* const end = p + text.size();
+    auto digits = [&](int minLen, int maxLen, int& value) {
         value = 0;
-        for (const QChar ch : s) {
-            if (ch < u'0' || ch > u'9')
+        int count = 0;
+        for (; p != end && *p >= u'0' && *p <= u'9'; ++p) {
+            if (++count > maxLen)
                 return false;
-            value = value * 10 + (ch.unicode() - u'0');
+            value = value * 10 + (*p - u'0');
         }
-        return true;
+        return count >= minLen;
     };
+    auto colon = [&] { return p != end && *p++ == u':'; };
     int h, m, sms;
-    if (!digits(hh, 1, 2, h) || !digits(mm, 1, 2, m) || !digits(run, 1, 5, sms))
+    const char16_t* run = nullptr;
+    if (!digits(1, 2, h) || !colon() || !digits(1, 2, m) || !colon() || !(run = p, digits(1, 5, sms)) || p != end)
         return false;
-    for (qsizetype i = run.size(); i < 5; ++i)
+    for (auto i = end - run; i < 5; ++i)
         sms *= 10;
     if (h > 23 || m > 59 || sms > 59999)
         return false;
@@ -337,7 +335,8 @@ QVariant parseValue(FieldType type, QStringView text, const FieldDef& field, int
 {
     if (type == FieldType::String)
         return text.toString();
-    text = text.trimmed();
+    if (text.isEmpty() || text.front().isSpace() || text.back().isSpace()) // trimmed() is a call
+        text = text.trimmed();
     if (text.isEmpty())
         return {};
     auto bad = [&](const char* kind) {
@@ -399,9 +398,29 @@ QVariant parseValue(FieldType type, QStringView text, const FieldDef& field, int
 
 // ---- Reading ----
 
-struct Reader
+// Whether the reader takes `name`, written as it stands, as the name of one attribute.
+bool readableAttrName(const QString& name)
 {
-    QXmlStreamReader xml;
+    for (const QChar c : name) {
+        // What appendEscaped() would turn into a reference or drop
+        if (c < u' ' || c == u'<' || c == u'>' || c == u'"' || c == u'&' || c == u'\'' || c == u'\\' || c.isSurrogate())
+            return false;
+    }
+    QXmlStreamReader xml(QStringLiteral("<R %1=\"\"/>").arg(name));
+    if (!xml.readNextStartElement())
+        return false;
+    const QXmlStreamAttributes attributes = xml.attributes();
+    while (!xml.atEnd())
+        xml.readNext();
+    return !xml.hasError() && attributes.size() == 1 && attributes.first().qualifiedName() == name;
+}
+
+// The attributes of a metadata element, decoded: name and value.
+using Attributes = QList<std::pair<QString, QString>>;
+
+// What a datapacket holds, filled by either parser below.
+struct Content
+{
     QList<FieldDef> fields;
     QList<TextKind> kinds;
     QStringList attrNames;
@@ -419,35 +438,26 @@ struct Reader
     };
     std::vector<Record> records;
 
-    [[noreturn]] void xmlError()
-    {
-        refuse(QStringLiteral("%1 (line %2, column %3)")
-                   .arg(xml.errorString())
-                   .arg(xml.lineNumber())
-                   .arg(xml.columnNumber()));
-    }
-
-    void readField()
+    void addField(const Attributes& attributes)
     {
         QString attrName, fieldName, typeName, width, subtype, decimals;
         bool hasFieldName = false;
         FieldStorage storage;
-        for (const QXmlStreamAttribute& a : xml.attributes()) {
-            const QStringView n = a.name();
-            const bool isTrue = sameName(a.value(), QLatin1StringView("true"));
+        for (const auto& [n, value] : attributes) {
+            const bool isTrue = sameName(value, QLatin1StringView("true"));
             if (sameName(n, QLatin1StringView("attrname"))) {
-                attrName = a.value().toString();
+                attrName = value;
             } else if (sameName(n, QLatin1StringView("fieldname"))) {
-                fieldName = a.value().toString();
+                fieldName = value;
                 hasFieldName = true;
             } else if (sameName(n, QLatin1StringView("fieldtype"))) {
-                typeName = a.value().toString();
+                typeName = value;
             } else if (sameName(n, QLatin1StringView("width"))) {
-                width = a.value().toString();
+                width = value;
             } else if (sameName(n, QLatin1StringView("SUBTYPE"))) {
-                storage.subtype = a.value().toString();
+                storage.subtype = value;
             } else if (sameName(n, QLatin1StringView("DECIMALS"))) {
-                decimals = a.value().toString();
+                decimals = value;
             } else if (sameName(n, QLatin1StringView("readonly"))) {
                 storage.readOnly = isTrue;
             } else if (sameName(n, QLatin1StringView("required"))) {
@@ -491,92 +501,53 @@ struct Reader
         fields.append(def);
         kinds.append(kind);
         attrNames.append(attrName);
-        xml.skipCurrentElement(); // a nested table's own FIELDS, already refused by type
     }
 
-    void readParams()
+    void setParams(const Attributes& attributes)
     {
-        for (const QXmlStreamAttribute& a : xml.attributes()) {
-            const QStringView n = a.name();
+        for (const auto& [n, value] : attributes) {
             if (sameName(n, QLatin1StringView("LCID")) || sameName(n, QLatin1StringView("PRIMARY_KEY")) ||
                 sameName(n, QLatin1StringView("DEFAULT_ORDER"))) {
-                params.append({n.toString(), a.value().toString()});
+                params.append({n, value});
             } else if (sameName(n, QLatin1StringView("CHANGE_LOG"))) {
                 // Triples (record, record, action); a modification (action 8) names the new and the old version.
-                const QList<QStringView> numbers = a.value().split(u' ', Qt::SkipEmptyParts);
+                const QList<QStringView> numbers = QStringView(value).split(u' ', Qt::SkipEmptyParts);
                 for (qsizetype i = 0; i + 2 < numbers.size(); i += 3) {
                     if (numbers[i + 2].toInt() & 8)
                         modifiedFrom.insert(numbers[i].toInt(), numbers[i + 1].toInt());
                 }
             }
         }
-        xml.skipCurrentElement(); // PARAM children
     }
 
-    void readMetadata()
+    QVariant value(qsizetype field, QStringView text, int recordNumber) const
     {
-        while (xml.readNextStartElement()) {
-            if (sameName(xml.name(), QLatin1StringView("FIELDS"))) {
-                while (xml.readNextStartElement()) {
-                    if (sameName(xml.name(), QLatin1StringView("FIELD")))
-                        readField();
-                    else
-                        xml.skipCurrentElement();
-                }
-                haveFields = true;
-            } else if (sameName(xml.name(), QLatin1StringView("PARAMS"))) {
-                readParams();
-            } else {
-                xml.skipCurrentElement();
-            }
-        }
+        if (kinds[field] != TextKind::None)
+            return parseFileText(kinds[field], text, fields[field], recordNumber);
+        return parseValue(fields[field].type, text, fields[field], recordNumber);
     }
 
-    void readRow(int recordNumber)
+    static int rowState(QStringView text, int recordNumber)
     {
-        const qsizetype n = fields.size();
-        QVariantList values(n);
-        int rowState = 0;
-        qsizetype expected = 0; // the engine writes attributes in field order
-        const QXmlStreamAttributes attributes = xml.attributes();
-        for (const QXmlStreamAttribute& a : attributes) {
-            const QStringView name = a.name();
-            qsizetype index = -1;
-            for (qsizetype k = 0; k < n; ++k) {
-                const qsizetype i = (expected + k) % n;
-                if (name == attrNames[i]) {
-                    index = i;
-                    break;
-                }
-            }
-            if (index < 0) {
-                if (sameName(name, QLatin1StringView("RowState"))) {
-                    bool ok = false;
-                    rowState = a.value().toInt(&ok);
-                    if (!ok)
-                        refuse(QStringLiteral("'%1' is not a valid RowState (row %2)")
-                                   .arg(a.value().toString())
-                                   .arg(recordNumber));
-                }
-                continue; // other attributes are not ours to judge
-            }
-            if (kinds[index] != TextKind::None)
-                values[index] = parseFileText(kinds[index], a.value(), fields[index], recordNumber);
-            else
-                values[index] = parseValue(fields[index].type, a.value(), fields[index], recordNumber);
-            expected = index + 1;
-        }
+        bool ok = false;
+        const int state = text.toInt(&ok);
+        if (!ok)
+            refuse(QStringLiteral("'%1' is not a valid RowState (row %2)").arg(text.toString()).arg(recordNumber));
+        return state;
+    }
+
+    void addRow(int state, QVariantList&& values)
+    {
         if (haveLobs && !modifiedFrom.isEmpty()) {
-            records.push_back(Record{rowState, std::move(values)});
-        } else if ((rowState & 35) == 0) {
+            records.push_back(Record{state, std::move(values)});
+        } else if ((state & 35) == 0) {
             // Superseded originals, deleted rows and holes stay in a change log only for undo.
             rows.append(std::move(values));
         }
-        xml.skipCurrentElement();
     }
 
     // In a new version of a modified row, a memo or blob left out is the one of the version it replaces.
-    void resolveChangeLog()
+    void endRowData()
     {
         for (std::size_t r = 0; r < records.size(); ++r) {
             Record& record = records[r];
@@ -596,9 +567,88 @@ struct Reader
         records.clear();
     }
 
+    Datapacket take()
+    {
+        if (!haveFields || fields.isEmpty())
+            refuse(QStringLiteral("no field definitions"));
+        return Datapacket{std::move(fields), std::move(rows), std::move(params)};
+    }
+};
+
+// Any file, through QXmlStreamReader: every form a tolerant reader accepts, and the errors that name what is wrong.
+struct Reader
+{
+    QXmlStreamReader xml;
+    Content content;
+
+    [[noreturn]] void xmlError()
+    {
+        refuse(QStringLiteral("%1 (line %2, column %3)")
+                   .arg(xml.errorString())
+                   .arg(xml.lineNumber())
+                   .arg(xml.columnNumber()));
+    }
+
+    Attributes attributes() const
+    {
+        Attributes out;
+        for (const QXmlStreamAttribute& a : xml.attributes())
+            out.append({a.name().toString(), a.value().toString()});
+        return out;
+    }
+
+    void readMetadata()
+    {
+        while (xml.readNextStartElement()) {
+            if (sameName(xml.name(), QLatin1StringView("FIELDS"))) {
+                while (xml.readNextStartElement()) {
+                    if (sameName(xml.name(), QLatin1StringView("FIELD")))
+                        content.addField(attributes());
+                    xml.skipCurrentElement(); // a nested table's own FIELDS, already refused by type
+                }
+                content.haveFields = true;
+            } else {
+                if (sameName(xml.name(), QLatin1StringView("PARAMS")))
+                    content.setParams(attributes());
+                xml.skipCurrentElement(); // PARAM children
+            }
+        }
+    }
+
+    void readRow(int recordNumber)
+    {
+        const QList<FieldDef>& fields = content.fields;
+        const QStringList& attrNames = content.attrNames;
+        const qsizetype n = fields.size();
+        QVariantList values(n);
+        int rowState = 0;
+        qsizetype expected = 0; // the engine writes attributes in field order
+        const QXmlStreamAttributes attributes = xml.attributes();
+        for (const QXmlStreamAttribute& a : attributes) {
+            const QStringView name = a.name();
+            qsizetype index = -1;
+            for (qsizetype k = 0; k < n; ++k) {
+                const qsizetype i = (expected + k) % n;
+                if (name == attrNames[i]) {
+                    index = i;
+                    break;
+                }
+            }
+            if (index < 0) {
+                if (sameName(name, QLatin1StringView("RowState")))
+                    rowState = Content::rowState(a.value(), recordNumber);
+                continue; // other attributes are not ours to judge
+            }
+            values[index] = content.value(index, a.value(), recordNumber);
+            expected = index + 1;
+        }
+        content.addRow(rowState, std::move(values));
+        xml.skipCurrentElement();
+    }
+
     void readRowData()
     {
-        if (!haveFields)
+        if (!content.haveFields)
             refuse(QStringLiteral("ROWDATA before the field definitions"));
         int recordNumber = 0;
         while (xml.readNextStartElement()) {
@@ -607,10 +657,10 @@ struct Reader
             else
                 xml.skipCurrentElement();
         }
-        resolveChangeLog();
+        content.endRowData();
     }
 
-    void read()
+    Datapacket read()
     {
         if (!xml.readNextStartElement()) {
             if (xml.hasError())
@@ -631,9 +681,441 @@ struct Reader
             xml.readNext();
         if (xml.hasError())
             xmlError();
-        if (!haveFields || fields.isEmpty())
-            refuse(QStringLiteral("no field definitions"));
+        return content.take();
     }
+};
+
+// The common files, straight from their bytes: the engine's own layout, single-line or with blanks and line breaks
+// between the tags, in UTF-8 or the Windows code page. QXmlStreamReader alone takes several times longer than
+// writing the file, mostly in building an attribute list per ROW. Whatever this parser is not certain to read
+// exactly as QXmlStreamReader does (a comment, a DOCTYPE, a namespace, an unusual declaration or name, a
+// character or reference out of the ordinary, any error) makes it give up, and the Reader above reads the file
+// instead; so every file reads to the same content or the same error either way.
+class FastReader
+{
+public:
+    struct GiveUp
+    {
+    };
+
+    FastReader(QByteArrayView bytes, bool utf8) : m_p(bytes.data()), m_end(bytes.data() + bytes.size()), m_utf8(utf8) {}
+
+    Datapacket read()
+    {
+        readDeclaration();
+        skipBlanks();
+        expectStart("DATAPACKET");
+        if (startTagEnd())
+            giveUp(); // <DATAPACKET/>: no fields
+        skipBlanks();
+        expectStart("METADATA");
+        if (startTagEnd())
+            giveUp();
+        skipBlanks();
+        expectStart("FIELDS");
+        if (!startTagEnd()) {
+            for (;;) {
+                skipBlanks();
+                if (!atStart("FIELD"))
+                    break;
+                Attributes attributes;
+                if (!startTagEnd(&attributes))
+                    giveUp(); // content of a FIELD: a nested table, or something stranger
+                m_content.addField(attributes);
+            }
+            expectEnd("FIELDS");
+        }
+        m_content.haveFields = true;
+        skipBlanks();
+        if (atStart("PARAMS")) {
+            Attributes attributes;
+            const bool empty = startTagEnd(&attributes);
+            m_content.setParams(attributes);
+            if (!empty) {
+                for (;;) {
+                    skipBlanks();
+                    if (!atStart("PARAM"))
+                        break;
+                    if (!startTagEnd())
+                        giveUp();
+                }
+                expectEnd("PARAMS");
+            }
+            skipBlanks();
+        }
+        expectEnd("METADATA");
+        skipBlanks();
+        if (atStart("ROWDATA")) {
+            if (!startTagEnd()) {
+                prepareRows(QByteArrayView(m_p, m_end - m_p));
+                int recordNumber = 0;
+                for (;;) {
+                    skipBlanks();
+                    if (!atStart("ROW"))
+                        break;
+                    readRow(++recordNumber);
+                }
+                expectEnd("ROWDATA");
+            }
+            m_content.endRowData();
+            skipBlanks();
+        }
+        expectEnd("DATAPACKET");
+        skipBlanks();
+        if (m_p != m_end)
+            giveUp();
+        return m_content.take();
+    }
+
+private:
+    [[noreturn]] static void giveUp() { throw GiveUp{}; }
+
+    static bool isBlank(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
+
+    void skipBlanks()
+    {
+        while (m_p != m_end && isBlank(*m_p))
+            ++m_p;
+    }
+
+    bool startsWith(const char* text, qsizetype n) const
+    {
+        return m_end - m_p >= n && std::memcmp(m_p, text, size_t(n)) == 0;
+    }
+
+    // The two declarations the engine writes, or none.
+    void readDeclaration()
+    {
+        static const char plain[] = R"(<?xml version="1.0" standalone="yes"?>)";
+        static const char utf8[] = R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)";
+        if (startsWith(plain, sizeof plain - 1))
+            m_p += sizeof plain - 1;
+        else if (startsWith(utf8, sizeof utf8 - 1))
+            m_p += sizeof utf8 - 1;
+        else if (startsWith("<?", 2))
+            giveUp();
+    }
+
+    // "<name" followed by a blank, '/' or '>': consumes it.
+    bool atStart(const char* name)
+    {
+        const auto n = qsizetype(std::strlen(name));
+        if (m_end - m_p < n + 2 || m_p[0] != '<' || std::memcmp(m_p + 1, name, size_t(n)) != 0)
+            return false;
+        const char after = m_p[n + 1];
+        if (!isBlank(after) && after != '/' && after != '>')
+            return false;
+        m_p += n + 1;
+        return true;
+    }
+
+    void expectStart(const char* name)
+    {
+        if (!atStart(name))
+            giveUp();
+    }
+
+    void expectEnd(const char* name)
+    {
+        const auto n = qsizetype(std::strlen(name));
+        if (m_end - m_p < n + 3 || m_p[0] != '<' || m_p[1] != '/' || std::memcmp(m_p + 2, name, size_t(n)) != 0)
+            giveUp();
+        m_p += n + 2;
+        skipBlanks();
+        if (m_p == m_end || *m_p != '>')
+            giveUp();
+        ++m_p;
+    }
+
+    // A name of ASCII letters, digits, '_', '-' and '.', not starting with a digit, '-' or '.', and not one that
+    // XML reserves: what every XML reader takes the same way. Anything else is left to QXmlStreamReader.
+    static bool plainName(const char* begin, const char* end)
+    {
+        if (begin == end || !(std::isalpha(uchar(*begin)) || *begin == '_'))
+            return false;
+        if (end - begin >= 3 && (begin[0] | 0x20) == 'x' && (begin[1] | 0x20) == 'm' && (begin[2] | 0x20) == 'l')
+            return false;
+        return std::all_of(begin + 1, end,
+                           [](char c) { return std::isalnum(uchar(c)) || c == '_' || c == '-' || c == '.'; });
+    }
+
+    // After the attributes: true for "/>", false for ">".
+    bool tagClose()
+    {
+        if (m_p != m_end && *m_p == '>') {
+            ++m_p;
+            return false;
+        }
+        if (m_end - m_p >= 2 && m_p[0] == '/' && m_p[1] == '>') {
+            m_p += 2;
+            return true;
+        }
+        giveUp();
+    }
+
+    // One attribute from the blank before it: the name's bytes, and the value's between its quotes.
+    // False at the end of the tag.
+    bool nextAttribute(const char*& nameBegin, const char*& nameEnd, const char*& valueBegin, const char*& valueEnd)
+    {
+        const char* const before = m_p;
+        skipBlanks();
+        if (m_p == m_end)
+            giveUp();
+        if (*m_p == '>' || *m_p == '/')
+            return false;
+        if (m_p == before)
+            giveUp(); // attributes are separated by blanks
+        nameBegin = m_p;
+        while (m_p != m_end && *m_p != '=' && !isBlank(*m_p) && *m_p != '>' && *m_p != '/')
+            ++m_p;
+        nameEnd = m_p;
+        skipBlanks();
+        if (m_p == m_end || *m_p != '=')
+            giveUp();
+        ++m_p;
+        skipBlanks();
+        if (m_p == m_end || (*m_p != '"' && *m_p != '\''))
+            giveUp();
+        const char quote = *m_p++;
+        valueBegin = m_p;
+        const auto* close = static_cast<const char*>(std::memchr(m_p, quote, size_t(m_end - m_p)));
+        if (!close)
+            giveUp();
+        valueEnd = close;
+        m_p = close + 1;
+        return true;
+    }
+
+    // Whether the value needs decoding: a reference, a byte that is not plain ASCII, or one that is not allowed.
+    static bool plainValue(const char* begin, const char* end)
+    {
+        for (const char* p = begin; p != end; ++p) {
+            const auto c = uchar(*p);
+            if (c < 0x20 || c >= 0x7F || c == '&' || c == '<')
+                return false;
+        }
+        return true;
+    }
+
+    // A value into m_text: references resolved, bytes decoded. Gives up on what XML normalizes or forbids.
+    QStringView decode(const char* begin, const char* end)
+    {
+        m_text.clear();
+        const char* p = begin;
+        while (p != end) {
+            const auto c = uchar(*p);
+            if (c >= 0x20 && c < 0x7F && c != '&' && c != '<') {
+                m_text.push_back(char16_t(c));
+                ++p;
+            } else if (c == '&') {
+                p = reference(p + 1, end);
+            } else if (c < 0x80) {
+                giveUp(); // '<', a control character, DEL, or a blank that XML would normalize
+            } else if (!m_utf8) {
+                const char16_t u = c <= 0x9F ? cp1252High[c - 0x80] : char16_t(c);
+                if (u <= 0x9F)
+                    giveUp(); // a C1 control, which some readers refuse
+                m_text.push_back(u);
+                ++p;
+            } else {
+                p = utf8Character(p, end);
+            }
+        }
+        return QStringView(m_text.data(), qsizetype(m_text.size()));
+    }
+
+    // A sequence already checked by isValidUtf8(); characters out of the ordinary are left to QXmlStreamReader.
+    const char* utf8Character(const char* p, const char* end)
+    {
+        const auto c = uchar(*p);
+        const int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : 1;
+        if (end - p <= extra)
+            giveUp();
+        char32_t cp = c & (0x3F >> extra);
+        for (int i = 1; i <= extra; ++i)
+            cp = (cp << 6) | (uchar(p[i]) & 0x3F);
+        if (cp <= 0x9F || (cp >= 0xFDD0 && cp <= 0xFDEF) || (cp & 0xFFFE) == 0xFFFE)
+            giveUp();
+        appendCodePoint(cp);
+        return p + extra + 1;
+    }
+
+    void appendCodePoint(char32_t cp)
+    {
+        if (cp >= 0x10000) {
+            m_text.push_back(QChar::highSurrogate(cp));
+            m_text.push_back(QChar::lowSurrogate(cp));
+        } else {
+            m_text.push_back(char16_t(cp));
+        }
+    }
+
+    // "&lt;" ... "&apos;", "&#NNN;" or "&#xHH;" from after the '&'.
+    const char* reference(const char* p, const char* end)
+    {
+        const auto* semicolon = static_cast<const char*>(std::memchr(p, ';', size_t(std::min<qsizetype>(end - p, 10))));
+        if (!semicolon)
+            giveUp();
+        const QByteArrayView name(p, semicolon - p);
+        if (name == "lt") {
+            m_text.push_back(u'<');
+        } else if (name == "gt") {
+            m_text.push_back(u'>');
+        } else if (name == "amp") {
+            m_text.push_back(u'&');
+        } else if (name == "quot") {
+            m_text.push_back(u'"');
+        } else if (name == "apos") {
+            m_text.push_back(u'\'');
+        } else if (name.size() >= 2 && name[0] == '#') {
+            const bool hex = name[1] == 'x';
+            const QByteArrayView digits = name.sliced(hex ? 2 : 1);
+            if (digits.isEmpty() || digits.size() > 7)
+                giveUp();
+            char32_t cp = 0;
+            for (const char d : digits) {
+                int v;
+                if (d >= '0' && d <= '9')
+                    v = d - '0';
+                else if (hex && d >= 'a' && d <= 'f')
+                    v = d - 'a' + 10;
+                else if (hex && d >= 'A' && d <= 'F')
+                    v = d - 'A' + 10;
+                else
+                    giveUp();
+                cp = cp * (hex ? 16 : 10) + char32_t(v);
+            }
+            const bool blank = cp == 0x9 || cp == 0xA || cp == 0xD;
+            if (!blank && (cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || (cp >= 0xD800 && cp <= 0xDFFF) ||
+                           (cp >= 0xFDD0 && cp <= 0xFDEF) || (cp & 0xFFFE) == 0xFFFE || cp > 0x10FFFF))
+                giveUp();
+            appendCodePoint(cp);
+        } else {
+            giveUp(); // an entity of a DOCTYPE, or none at all
+        }
+        return semicolon + 1;
+    }
+
+    // The attributes of a metadata tag, through its end; true for an empty-element tag.
+    bool startTagEnd(Attributes* attributes = nullptr)
+    {
+        Attributes ignored;
+        if (!attributes)
+            attributes = &ignored;
+        const char *nameBegin, *nameEnd, *valueBegin, *valueEnd;
+        while (nextAttribute(nameBegin, nameEnd, valueBegin, valueEnd)) {
+            if (!plainName(nameBegin, nameEnd))
+                giveUp();
+            const QString name = QString::fromLatin1(nameBegin, nameEnd - nameBegin);
+            for (const auto& a : std::as_const(*attributes)) {
+                if (a.first == name)
+                    giveUp(); // an attribute given twice
+            }
+            attributes->append({name, decode(valueBegin, valueEnd).toString()});
+        }
+        return tagClose();
+    }
+
+    // The ROW attribute name of each field, as bytes of the file's encoding. A name that QXmlStreamReader would
+    // not take as it stands matches nothing, so that a ROW using it is left to QXmlStreamReader.
+    void prepareRows(QByteArrayView rowData)
+    {
+        // Room for every row at once: growing a list of thousands of rows frees large blocks on the way, and each
+        // such free makes the allocator sort all the small blocks freed before it.
+        qsizetype rows = 0;
+        for (const char* p = rowData.data(); (p = static_cast<const char*>(std::memchr(p, '<', size_t(m_end - p))));
+             ++p)
+            rows += m_end - p > 4 && p[1] == 'R' && p[2] == 'O' && p[3] == 'W';
+        m_content.rows.reserve(rows);
+        for (const QString& name : std::as_const(m_content.attrNames)) {
+            QByteArray key;
+            if (readableAttrName(name)) {
+                if (m_utf8) {
+                    key = name.toUtf8();
+                } else {
+                    for (const QChar c : name) {
+                        const char16_t u = c.unicode();
+                        if (u < 0x80 || (u >= 0xA0 && u <= 0xFF))
+                            key.append(char(u)); // C1 controls and other characters: see decode()
+                        else if (const char16_t* at = std::find(cp1252High, cp1252High + 32, u); at != cp1252High + 32)
+                            key.append(char(0x80 + (at - cp1252High)));
+                        else
+                            key.clear();
+                        if (key.isEmpty())
+                            break;
+                    }
+                }
+            }
+            m_keys.append(key);
+        }
+        m_seen.assign(size_t(m_keys.size()), 0);
+    }
+
+    void readRow(int recordNumber)
+    {
+        const qsizetype n = m_content.fields.size();
+        QVariantList values(n);
+        QVariant* const out = values.data(); // detached once, not at every value
+        int rowState = 0;
+        qsizetype expected = 0; // the engine writes attributes in field order
+        m_others.clear();
+        const char *nameBegin, *nameEnd, *valueBegin, *valueEnd;
+        while (nextAttribute(nameBegin, nameEnd, valueBegin, valueEnd)) {
+            const QByteArrayView name(nameBegin, nameEnd - nameBegin);
+            qsizetype index = -1;
+            for (qsizetype k = 0; k < n; ++k) {
+                const qsizetype i = (expected + k) % n;
+                const QByteArray& key = m_keys[i];
+                if (name.size() == key.size() && !key.isEmpty() &&
+                    std::memcmp(name.data(), key.constData(), size_t(key.size())) == 0) {
+                    index = i;
+                    break;
+                }
+            }
+            if (index < 0) {
+                // RowState, or an attribute that is not ours to judge: checked as QXmlStreamReader would.
+                if (!plainName(nameBegin, nameEnd) || m_others.contains(name))
+                    giveUp();
+                m_others.append(name);
+                const QStringView text = decode(valueBegin, valueEnd);
+                if (name.compare("RowState", Qt::CaseInsensitive) == 0)
+                    rowState = Content::rowState(text, recordNumber);
+                continue;
+            }
+            if (m_seen[size_t(index)] == recordNumber)
+                giveUp(); // an attribute given twice
+            m_seen[size_t(index)] = recordNumber;
+            const FieldDef& field = m_content.fields[index];
+            const qsizetype size = valueEnd - valueBegin;
+            if (m_content.kinds[index] != TextKind::None || !plainValue(valueBegin, valueEnd)) {
+                out[index] = m_content.value(index, decode(valueBegin, valueEnd), recordNumber);
+            } else if (field.type == FieldType::String) {
+                out[index] = QString::fromLatin1(valueBegin, size);
+            } else if (size <= qsizetype(std::size(m_number))) {
+                // A number or a time: plain ASCII, widened in place
+                std::copy(valueBegin, valueEnd, m_number);
+                out[index] = parseValue(field.type, QStringView(m_number, size), field, recordNumber);
+            } else {
+                out[index] = m_content.value(index, decode(valueBegin, valueEnd), recordNumber);
+            }
+            expected = index + 1;
+        }
+        if (!tagClose()) {
+            skipBlanks();
+            expectEnd("ROW");
+        }
+        m_content.addRow(rowState, std::move(values));
+    }
+
+    const char* m_p;
+    const char* m_end;
+    bool m_utf8;
+    Content m_content;
+    QList<QByteArray> m_keys;
+    std::vector<int> m_seen; // per field: the record whose attribute it was last
+    QList<QByteArrayView> m_others;
+    std::u16string m_text;
+    char16_t m_number[64];
 };
 
 // ---- Writing ----
@@ -791,23 +1273,6 @@ void appendTime(Output& out, double dayFraction)
     out.advance(p + 11);
 }
 
-// Whether the reader takes `name`, written as it stands, as the name of one attribute.
-bool readableAttrName(const QString& name)
-{
-    for (const QChar c : name) {
-        // What appendEscaped() would turn into a reference or drop
-        if (c < u' ' || c == u'<' || c == u'>' || c == u'"' || c == u'&' || c == u'\'' || c == u'\\' || c.isSurrogate())
-            return false;
-    }
-    QXmlStreamReader xml(QStringLiteral("<R %1=\"\"/>").arg(name));
-    if (!xml.readNextStartElement())
-        return false;
-    const QXmlStreamAttributes attributes = xml.attributes();
-    while (!xml.atEnd())
-        xml.readNext();
-    return !xml.hasError() && attributes.size() == 1 && attributes.first().qualifiedName() == name;
-}
-
 // The attribute name of each field. The legacy rule can leave a name that no XML attribute may have ("a=b", "1st",
 // "x:y") or give two fields one name ("a b", "a_b"); such a file could not be read back. Those names get '_' for
 // the offending characters and, when taken, a '_' more: a table read from any file is saved to a readable file.
@@ -938,7 +1403,9 @@ QString datapacketAttrName(const QString& fieldName)
     return name;
 }
 
-Datapacket readDatapacket(const QByteArray& data)
+namespace {
+
+Datapacket readBytes(const QByteArray& data, bool fast)
 {
     QByteArray bytes = data;
     const bool bom = bytes.startsWith("\xEF\xBB\xBF");
@@ -946,15 +1413,35 @@ Datapacket readDatapacket(const QByteArray& data)
         bytes.remove(0, 3);
     blankStrayParamsEnd(bytes);
 
-    Reader reader;
     // The engine reads UTF-8 only when the file says so and the whole content is valid UTF-8;
     // otherwise the text is in the Windows code page whatever the declaration claims.
-    if ((bom || declaresUtf8(bytes)) && isValidUtf8(bytes))
+    const bool utf8 = (bom || declaresUtf8(bytes)) && isValidUtf8(bytes);
+    if (fast) {
+        try {
+            return FastReader(bytes, utf8).read();
+        } catch (const FastReader::GiveUp&) {
+        } catch (const EngineError&) {
+            // The same error again from the Reader, which names the line and column of an XML error
+        }
+    }
+    Reader reader;
+    if (utf8)
         reader.xml.addData(bytes);
     else
         reader.xml.addData(decodeWindows1252(bytes)); // a QString input ignores the declared encoding
-    reader.read();
-    return Datapacket{std::move(reader.fields), std::move(reader.rows), std::move(reader.params)};
+    return reader.read();
+}
+
+} // namespace
+
+Datapacket readDatapacket(const QByteArray& data)
+{
+    return readBytes(data, true);
+}
+
+Datapacket readDatapacketFully(const QByteArray& data)
+{
+    return readBytes(data, false);
 }
 
 QByteArray writeDatapacket(const QList<FieldDef>& fields, const QList<QVariantList>& rows,

@@ -84,6 +84,8 @@ private slots:
     void competitionTableTakesOtherColumns();
     void keepsTypeValuesInRange_data();
     void keepsTypeValuesInRange();
+    void quickReadMatchesFullRead_data();
+    void quickReadMatchesFullRead();
 };
 
 void TestDatapacket::writesTheEngineSingleLineForm()
@@ -389,6 +391,79 @@ void TestDatapacket::keepsTypeValuesInRange()
     }
     const Datapacket packet = readDatapacket(bytes);
     QCOMPARE(describeRows(packet.fields, packet.rows), QStringList{expected});
+}
+
+// readDatapacket() reads the common files straight from their bytes and leaves the rest to QXmlStreamReader:
+// both give the same content, or the same error, for every file.
+void TestDatapacket::quickReadMatchesFullRead_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+
+    const QStringList fixtures{"legacy_cp1252.xml",        "legacy_utf8.xml",   "legacy_utf8_invalid.xml",
+                               "legacy_heats.xml",         "legacy_times.xml",  "legacy_changelog.xml",
+                               "legacy_pretty.xml",        "legacy_quirks.xml", "other_types.xml",
+                               "legacy_memo_changelog.xml"};
+    for (const QString& fixture : fixtures)
+        QTest::newRow(qPrintable(fixture)) << readBytes(TestFolders::fixture(fixture));
+
+    const QByteArray head = R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>  <DATAPACKET Version="2.0">)"
+                            R"(<METADATA><FIELDS><FIELD attrname="nome" fieldtype="string" WIDTH="30"/>)"
+                            R"(<FIELD attrname="giri" fieldtype="i4"/></FIELDS><PARAMS/></METADATA><ROWDATA>)";
+    const QByteArray tail = "</ROWDATA></DATAPACKET>";
+    auto row = [&](const QByteArray& attributes) { return head + "<ROW " + attributes + "/>" + tail; };
+    QTest::newRow("references") << row(R"(nome="&#x41;&#66;&lt;&amp;&#013;&#010;&#009;" giri="&#49;")");
+    QTest::newRow("literal line break in a value") << row("nome=\"a\r\nb\" giri=\"1\"");
+    QTest::newRow("literal tab in a value") << row("nome=\"a\tb\"");
+    QTest::newRow("single quotes, blanks around =") << row("nome = 'it\"s' giri\t=\t'2'");
+    QTest::newRow("attribute twice") << row(R"(nome="a" nome="b")");
+    QTest::newRow("unknown attribute twice") << row(R"(x="a" x="b")");
+    QTest::newRow("no blank between attributes") << row(R"(nome="a"giri="1")");
+    QTest::newRow("undeclared entity") << row(R"(nome="&eacute;")");
+    QTest::newRow("reference to a control character") << row(R"(nome="&#1;")");
+    QTest::newRow("raw control character") << row("nome=\"a\x01\"");
+    QTest::newRow("'<' in a value") << row(R"(nome="a<b")");
+    QTest::newRow("namespace prefix") << row(R"(x:nome="a")");
+    QTest::newRow("namespace declaration") << row(R"(xmlns:x="urn:x" x:nome="a")");
+    QTest::newRow("name starting with a digit") << row(R"(1nome="a")");
+    QTest::newRow("RowState in lower case") << row(R"(rowstate="2" nome="gone")");
+    QTest::newRow("bad RowState") << row(R"(RowState="x" nome="a")");
+    QTest::newRow("bad number") << row(R"(giri="1O")");
+    QTest::newRow("number with blanks") << row(R"(giri=" 12 ")");
+    QTest::newRow("C1 control") << row("nome=\"\xC2\x85\"");
+    QTest::newRow("non-character") << row("nome=\"\xEF\xBF\xBE\"");
+    QTest::newRow("ROW with an end tag") << head + R"(<ROW nome="a"></ROW><ROW nome="b" > </ROW >)" + tail;
+    QTest::newRow("text between rows") << head + R"(<ROW nome="a"/>x<ROW nome="b"/>)" + tail;
+    QTest::newRow("comment between rows") << head + R"(<ROW nome="a"/><!-- c --><ROW nome="b"/>)" + tail;
+    QTest::newRow("unknown element") << head + R"(<ROW nome="a"/><X/>)" + tail;
+    QTest::newRow("lower-case ROW") << head + R"(<row nome="a"/>)" + tail;
+    QTest::newRow("end tag missing") << head + R"(<ROW nome="a">)" + tail;
+    QTest::newRow("truncated") << row(R"(nome="a")").chopped(30);
+    QTest::newRow("text after the end") << row(R"(nome="a")") + "x";
+    QTest::newRow("comment after the end") << row(R"(nome="a")") + "<!-- c -->";
+    QTest::newRow("DOCTYPE") << QByteArray(R"(<!DOCTYPE DATAPACKET [<!ENTITY e "E">]>)") + row(R"(nome="&e;")").mid(59);
+    QTest::newRow("other declaration") << QByteArray(R"(<?xml version="1.0" encoding="ISO-8859-1"?>)") +
+                                              row("nome=\"\xE8\"").mid(59);
+    QTest::newRow("no declaration") << row(R"(nome="a")").mid(59);
+    QTest::newRow("no fields") << QByteArray(R"(<DATAPACKET><METADATA><FIELDS/></METADATA></DATAPACKET>)");
+    QTest::newRow("empty") << QByteArray();
+}
+
+void TestDatapacket::quickReadMatchesFullRead()
+{
+    QFETCH(QByteArray, bytes);
+    auto outcome = [](Datapacket (*read)(const QByteArray&), const QByteArray& data) {
+        try {
+            const Datapacket packet = read(data);
+            QStringList params;
+            for (const auto& [name, value] : packet.params)
+                params << name + QLatin1Char('=') + value;
+            return QStringList{describeFields(packet.fields).join(u' '),
+                               describeRows(packet.fields, packet.rows).join(u'/'), params.join(u' ')};
+        } catch (const EngineError& e) {
+            return QStringList{e.message()};
+        }
+    };
+    QCOMPARE(outcome(readDatapacket, bytes), outcome(readDatapacketFully, bytes));
 }
 
 QTEST_GUILESS_MAIN(TestDatapacket)
