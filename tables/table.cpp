@@ -727,6 +727,7 @@ void Table::install(Datapacket&& packet, const KeyOrder& order, const std::optio
     rebuildOrder();
     rebuildVisible();
     m_sourcePath = sourcePath;
+    m_params = std::move(packet.params);
     m_changed = false;
     const bool stateChange = m_state != State::Browse;
     m_state = State::Browse;
@@ -752,7 +753,7 @@ void Table::saveToFile(const QString& path)
     rows.reserve(qsizetype(m_rows.size()));
     for (const auto& row : m_rows)
         rows.append(row->values);
-    const QByteArray data = writeDatapacket(m_fields, rows);
+    const QByteArray data = writeDatapacket(m_fields, rows, m_params);
 
     // Written aside and renamed over the old file: a full disk or a crash never leaves half a table.
     // Unbuffered, because a buffered QSaveFile drops a short write (file size limit, quota) and still
@@ -1207,6 +1208,8 @@ QVariant Table::convertValue(int field, const QVariant& value) const
         cannotConvert(value, "Time");
     }
     case FieldType::String: {
+        if (def.keepsFileText())
+            return fileTextValue(def, value);
         QString text;
         if (isText(value))
             text = value.toString();

@@ -11,18 +11,44 @@
 
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 Q_DECLARE_LOGGING_CATEGORY(lcTables)
 
 enum class FieldType { Integer, String, Float, Time };
 
+// How a field is stored in a datapacket file, kept from the file it was read from so that a save writes it back
+// the same way. A column of a type the engine does not compute with (date, dateTime, boolean, i8, ui4, ui8,
+// bin.hex memos and blobs) is a String field holding each value as the file's text; `type` names its file type.
+struct FieldStorage
+{
+    QString type;    // the file's fieldtype; empty: the engine's own for the field (i4, string, r8, time)
+    QString subtype; // SUBTYPE: "Text", "Binary", "Money", "Autoinc", ...
+    int width = 0;   // WIDTH of a field other than a text (a text's WIDTH is its size); 0 when absent
+    int decimals = 0;
+    bool readOnly = false;
+    bool required = false;
+    bool hidden = false;
+    bool linkField = false;
+
+    bool operator==(const FieldStorage&) const = default;
+};
+
 struct FieldDef
 {
     QString name;
     FieldType type = FieldType::String;
     int size = 0; // strings: maximum length; 20 when 0
+    FieldStorage storage = {};
+
+    // A String field that holds the file text of another type: values are checked against that type, not cut.
+    bool keepsFileText() const;
 };
+
+// The PARAMS attributes a datapacket keeps across a load and a save (LCID, PRIMARY_KEY, DEFAULT_ORDER),
+// as name and value in file order.
+using DatapacketParams = QList<std::pair<QString, QString>>;
 
 struct Datapacket;
 
@@ -214,4 +240,5 @@ private:
     bool m_appending = false;   // Insert state: started by append() rather than insert()
     Row* m_returnRow = nullptr; // Insert state: the row a cancel returns to
     QString m_sourcePath;       // the file the rows were loaded from
+    DatapacketParams m_params;  // of the file the rows were loaded from, written back by a save
 };

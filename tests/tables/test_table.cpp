@@ -772,9 +772,14 @@ void TestTable::brokenFilesLeaveTableAndFileUntouched_data()
                                        << "'1O' is not a valid integer value (field 'giri', row 1)";
     QTest::newRow("unknown field type")
         << QByteArray(R"(<?xml version="1.0" standalone="yes"?>  <DATAPACKET Version="2.0"><METADATA><FIELDS>)"
-                      R"(<FIELD attrname="data" fieldtype="dateTime"/></FIELDS><PARAMS/></METADATA>)"
+                      R"(<FIELD attrname="data" fieldtype="nested"/></FIELDS><PARAMS/></METADATA>)"
                       R"(<ROWDATA></ROWDATA></DATAPACKET>)")
-        << "field 'data' has the unsupported type 'dateTime'";
+        << "field 'data' has the unsupported type 'nested'";
+    QTest::newRow("bad date value") << QByteArray(
+                                           R"(<?xml version="1.0" standalone="yes"?>  <DATAPACKET><METADATA>)"
+                                           R"(<FIELDS><FIELD attrname="data" fieldtype="date"/></FIELDS>)"
+                                           R"(</METADATA><ROWDATA><ROW data="20241301"/></ROWDATA></DATAPACKET>)")
+                                    << "'20241301' is not a valid date value (field 'data', row 1)";
     QTest::newRow("no fields") << QByteArray(R"(<DATAPACKET Version="2.0"><ROWDATA></ROWDATA></DATAPACKET>)")
                                << "ROWDATA before the field definitions";
     QTest::newRow("field without a type")
