@@ -10,14 +10,6 @@
 
 namespace {
 
-QByteArray readBytes(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return file.readAll();
-}
-
 QString typeLetter(FieldType type)
 {
     switch (type) {
@@ -151,7 +143,7 @@ void TestDatapacket::saveLoadSaveIsByteIdentical()
     reloaded.loadFromFile(first);
     QCOMPARE(reloaded.recordCount(), 4);
     reloaded.saveToFile(second);
-    QCOMPARE(readBytes(second), readBytes(first));
+    QCOMPARE(readFile(second), readFile(first));
 
     reloaded.first();
     QCOMPARE(reloaded.value(QStringLiteral("nome conc.")).toString(), QStringLiteral("  Anna <&> \"'\\ \t\r\n  "));
@@ -228,7 +220,7 @@ void TestDatapacket::readsLegacyFiles()
     QFETCH(QStringList, fields);
     QFETCH(QStringList, rows);
 
-    const QByteArray bytes = readBytes(TestFolders::fixture(fixture));
+    const QByteArray bytes = readFile(TestFolders::fixture(fixture));
     QVERIFY(!bytes.isEmpty());
     const Datapacket packet = readDatapacket(bytes);
     QCOMPARE(describeFields(packet.fields), fields);
@@ -248,7 +240,7 @@ void TestDatapacket::readsLegacyFiles()
 
 void TestDatapacket::readsUtf8WithByteOrderMark()
 {
-    QByteArray bytes = readBytes(TestFolders::fixture(QStringLiteral("legacy_utf8.xml")));
+    QByteArray bytes = readFile(TestFolders::fixture(QStringLiteral("legacy_utf8.xml")));
     bytes.replace(R"( encoding="UTF-8")", "");
     const Datapacket packet = readDatapacket("\xEF\xBB\xBF" + bytes);
     QCOMPARE(describeRows(packet.fields, packet.rows), QStringList{QStringLiteral("Niccolò Berè|27.1|Junior")});
@@ -265,7 +257,7 @@ void TestDatapacket::keepsOtherColumnTypesThroughASave()
     table.open();
     const QString saved = folders.program() + QStringLiteral("saved.xml");
     table.saveToFile(saved);
-    QCOMPARE(readBytes(saved), readBytes(TestFolders::fixture(QStringLiteral("other_types.xml"))));
+    QCOMPARE(readFile(saved), readFile(TestFolders::fixture(QStringLiteral("other_types.xml"))));
 
     // Values typed in are checked against the column's own type and stored in the file's form.
     table.first();
@@ -291,7 +283,7 @@ void TestDatapacket::keepsOtherColumnTypesThroughASave()
     QCOMPARE(describeRows(reloaded.fields(), {first}),
              QStringList{"1|Anna|27.1|Junior|20080301|20240602T00:00:09500|FALSE|-3|-9223372036854775807|12.5|"
                          " due\nrighe |iVBORw=="});
-    const QByteArray bytes = readBytes(saved);
+    const QByteArray bytes = readFile(saved);
     QVERIFY2(bytes.contains(R"(<PARAMS DEFAULT_ORDER="2" PRIMARY_KEY="1" LCID="1040"/>)"), bytes.constData());
     QVERIFY2(bytes.contains(R"(<FIELD fieldname="nato il" attrname="nato_il" fieldtype="date" required="true"/>)"),
              bytes.constData());
@@ -299,7 +291,7 @@ void TestDatapacket::keepsOtherColumnTypesThroughASave()
     // A table made anew has no PARAMS of a file.
     reloaded.createTable();
     reloaded.saveToFile(saved);
-    QVERIFY(readBytes(saved).contains("<PARAMS/>"));
+    QVERIFY(readFile(saved).contains("<PARAMS/>"));
 }
 
 // A competition table opens a file with more columns than its own; a file that lacks one of its own is refused
@@ -404,7 +396,7 @@ void TestDatapacket::quickReadMatchesFullRead_data()
                                "legacy_pretty.xml",        "legacy_quirks.xml", "other_types.xml",
                                "legacy_memo_changelog.xml"};
     for (const QString& fixture : fixtures)
-        QTest::newRow(qPrintable(fixture)) << readBytes(TestFolders::fixture(fixture));
+        QTest::newRow(qPrintable(fixture)) << readFile(TestFolders::fixture(fixture));
 
     const QByteArray head = R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>  <DATAPACKET Version="2.0">)"
                             R"(<METADATA><FIELDS><FIELD attrname="nome" fieldtype="string" WIDTH="30"/>)"

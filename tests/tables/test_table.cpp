@@ -16,14 +16,6 @@
 
 namespace {
 
-QByteArray readBytes(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return file.readAll();
-}
-
 void writeBytes(const QString& path, const QByteArray& bytes)
 {
     QFile file(path);
@@ -631,7 +623,7 @@ void TestTable::closeAndDestructorWriteBackChangedTables()
     QCOMPARE(table.recordCount(), 1);
 
     // Unchanged: close writes nothing (the file may even be gone).
-    const QByteArray original = readBytes(path);
+    const QByteArray original = readFile(path);
     QVERIFY(QFile::remove(path));
     table.close();
     QVERIFY(!QFile::exists(path));
@@ -708,7 +700,7 @@ void TestTable::fileNamesResolveWithoutCase()
     table.appendRecord({1, QStringLiteral("Anna")});
     table.saveToFile(folders.program() + QStringLiteral("Batterie.xml"));
     QCOMPARE(QDir(folders.program()).entryList(QDir::Files), QStringList{"batterie.xml"});
-    QVERIFY(readBytes(folders.program() + QStringLiteral("batterie.xml")).startsWith("<?xml"));
+    QVERIFY(readFile(folders.program() + QStringLiteral("batterie.xml")).startsWith("<?xml"));
 
     Table reader;
     reader.setFileName(folders.program() + QStringLiteral("BATTERIE.XML"));
@@ -727,7 +719,7 @@ void TestTable::indexDefinitionsSurviveLoading()
     table.appendRecord({1, QStringLiteral("slow"), 1});
     table.appendRecord({1, QStringLiteral("fast"), 9});
     table.saveToFile(path);
-    QVERIFY(!readBytes(path).contains("InidiceDiscIdx"));
+    QVERIFY(!readFile(path).contains("InidiceDiscIdx"));
     table.close();
 
     table.setFileName(path);
@@ -834,7 +826,7 @@ void TestTable::brokenFilesLeaveTableAndFileUntouched()
         QCOMPARE(table.fieldCount(), 6);
         table.close();
     }
-    QCOMPARE(readBytes(bad), content);
+    QCOMPARE(readFile(bad), content);
 }
 
 void TestTable::failedSaveKeepsTheOldFile()
@@ -846,7 +838,7 @@ void TestTable::failedSaveKeepsTheOldFile()
     table.createTable();
     table.appendRecord({1, QStringLiteral("Anna")});
     table.saveToFile(path);
-    const QByteArray before = readBytes(path);
+    const QByteArray before = readFile(path);
 
     QVERIFY(errorOf([&] {
                 table.saveToFile(folders.program() + QStringLiteral("missing/x.xml"));
@@ -866,7 +858,7 @@ void TestTable::failedSaveKeepsTheOldFile()
     setrlimit(RLIMIT_FSIZE, &previous);
     std::signal(SIGXFSZ, previousHandler);
     QVERIFY2(error.startsWith(QStringLiteral("Cannot write file")), qPrintable(QStringLiteral("[") + error + "]"));
-    QCOMPARE(readBytes(path), before);
+    QCOMPARE(readFile(path), before);
     QCOMPARE(QDir(folders.program()).entryList(QDir::Files), QStringList{"lista_conc.xml"}); // no leftovers
     QVERIFY(table.changedSinceSave());
 #endif
