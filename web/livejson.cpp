@@ -68,32 +68,29 @@ bool usable(const Table* table)
     return table && table->isOpen();
 }
 
-std::vector<Row> visibleRows(const Table& table)
+// Every row of `count`, each field read through `value(row, field)`.
+template <typename Value>
+std::vector<Row> rowsOf(const Table& table, int count, Value value)
 {
     std::vector<Row> rows;
-    const int count = table.recordCount();
     rows.reserve(count);
     for (int r = 0; r < count; ++r) {
         Row row;
         for (int f = 0; f < table.fieldCount(); ++f)
-            row.values.append(table.valueAt(r, f));
+            row.values.append(value(r, f));
         rows.push_back(std::move(row));
     }
     return rows;
 }
 
+std::vector<Row> visibleRows(const Table& table)
+{
+    return rowsOf(table, table.recordCount(), [&table](int r, int f) { return table.valueAt(r, f); });
+}
+
 std::vector<Row> orderedRows(const Table& table)
 {
-    std::vector<Row> rows;
-    const int count = table.orderedRowCount();
-    rows.reserve(count);
-    for (int r = 0; r < count; ++r) {
-        Row row;
-        for (int f = 0; f < table.fieldCount(); ++f)
-            row.values.append(table.orderedValueAt(r, f));
-        rows.push_back(std::move(row));
-    }
-    return rows;
+    return rowsOf(table, table.orderedRowCount(), [&table](int r, int f) { return table.orderedValueAt(r, f); });
 }
 
 QJsonObject carJson(const Columns& c, const Row& row)
