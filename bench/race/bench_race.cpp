@@ -82,7 +82,7 @@ void printFigures(const char* what, const std::vector<double>& ms, double target
     std::printf("  %-36s p50 %6.3f ms  p99 %6.3f ms  max %7.3f ms  (%zu samples)", what, percentile(ms, 0.50), p99,
                 *std::max_element(ms.begin(), ms.end()), ms.size());
     if (target > 0)
-        std::printf("  target p99 < %.1f ms: %s", target, p99 < target ? "met" : "MISSED");
+        std::printf("  target p99 < %.2g ms: %s", target, p99 < target ? "met" : "MISSED");
     std::printf("\n");
 }
 
