@@ -25,25 +25,24 @@ void TGestione_gare::createCorrections()
     Gara1->setObjectName(QStringLiteral("Gara1"));
     Gara1->menuAction()->setObjectName(QStringLiteral("Gara1_action"));
     menuBar()->insertMenu(Help1->menuAction(), Gara1);
-    for (int ch = 1; ch <= 5; ++ch) {
-        auto* add = new QAction(QStringLiteral("Aggiungi giro %1").arg(ch), this);
-        add->setObjectName(QStringLiteral("AggiungiGiro%1").arg(ch));
-        add->setShortcut(QKeySequence(Qt::Key_F1 + (ch - 1)));
-        add->setShortcutContext(Qt::WindowShortcut);
-        Gara1->addAction(add);
-        connect(add, &QAction::triggered, this, [this, ch] { guard([&] { AggiungiGiroClick(ch); }); });
-        addLapActions[ch] = add;
-    }
+    // One action a channel: "AggiungiGiro1" on F1 .. "TogliGiro5" on Shift+F5.
+    const auto channelActions = [this](const QString& name, const QString& caption, Qt::KeyboardModifiers modifiers,
+                                       void (TGestione_gare::*handler)(int), std::array<QAction*, 6>& actions) {
+        for (int ch = 1; ch <= 5; ++ch) {
+            auto* action = new QAction(caption + QLatin1Char(' ') + QString::number(ch), this);
+            action->setObjectName(name + QString::number(ch));
+            action->setShortcut(QKeySequence(modifiers | Qt::Key(Qt::Key_F1 + (ch - 1))));
+            action->setShortcutContext(Qt::WindowShortcut);
+            Gara1->addAction(action);
+            connect(action, &QAction::triggered, this, [this, ch, handler] { guard([&] { (this->*handler)(ch); }); });
+            actions[ch] = action;
+        }
+    };
+    channelActions(QStringLiteral("AggiungiGiro"), QStringLiteral("Aggiungi giro"), Qt::NoModifier,
+                   &TGestione_gare::AggiungiGiroClick, addLapActions);
     Gara1->addSeparator();
-    for (int ch = 1; ch <= 5; ++ch) {
-        auto* back = new QAction(QStringLiteral("Togli giro %1").arg(ch), this);
-        back->setObjectName(QStringLiteral("TogliGiro%1").arg(ch));
-        back->setShortcut(QKeySequence(Qt::SHIFT | (Qt::Key_F1 + (ch - 1))));
-        back->setShortcutContext(Qt::WindowShortcut);
-        Gara1->addAction(back);
-        connect(back, &QAction::triggered, this, [this, ch] { guard([&] { TogliGiroClick(ch); }); });
-        takeBackActions[ch] = back;
-    }
+    channelActions(QStringLiteral("TogliGiro"), QStringLiteral("Togli giro"), Qt::ShiftModifier,
+                   &TGestione_gare::TogliGiroClick, takeBackActions);
 
     Gara1->addSeparator();
     AnnunciVocali1 = new QAction(QStringLiteral("Annunci vocali"), this);
@@ -166,6 +165,6 @@ void TGestione_gare::applyCorrection()
         table.setFilter(filter);
         table.setFiltered(filtered);
     }
-    table.saveToFile(paths::programFile(finals ? layouts::finalsFile : layouts::qualificationFile));
+    table.saveToFile(paths::programFile(layouts::raceFields(finals).file));
     emit raceChanged();
 }

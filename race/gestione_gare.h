@@ -88,8 +88,9 @@ public:
     void beginRaceRecord();
     void recordTick(qint64 stampNs);
     void endRaceRecord();
-    // The race table of the race mode: the qualification table or the finals table.
+    // The race table of the race mode, or of a given mode: the qualification table or the finals table.
     Table& raceTable() const;
+    Table& raceTableOf(laprules::RaceMode mode) const;
     // At the first show: offers to rebuild a race the program did not see to its end from its journal.
     void restoreFromJournal();
 

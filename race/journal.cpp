@@ -33,24 +33,44 @@ QByteArray textField(const QString& s)
     return s.isNull() ? QByteArrayLiteral("-") : QByteArray("=") + QUrl::toPercentEncoding(s, {}, "-=");
 }
 
-QVariant readTime(const QByteArray& f, bool& ok)
+// The fields of one journal line, read by position; ok() turns false for good once one of them cannot be read,
+// and the line is then skipped as damaged.
+class LineFields
 {
-    if (f == "-")
-        return {};
-    const double v = f.toDouble(&ok);
-    return v;
-}
+public:
+    explicit LineFields(const QList<QByteArray>& fields) : m_fields(fields) {}
 
-QString readText(const QByteArray& f, bool& ok)
-{
-    if (f == "-")
-        return {};
-    if (!f.startsWith('=')) {
-        ok = false;
-        return {};
+    int integer(int i) { return check(m_fields[i].toInt(&m_read)); }
+    qint64 stamp(int i) { return check(m_fields[i].toLongLong(&m_read)); }
+    double real(int i) { return check(m_fields[i].toDouble(&m_read)); }
+    bool flag(int i)
+    {
+        m_ok = m_ok && (m_fields[i] == "0" || m_fields[i] == "1");
+        return m_fields[i] == "1";
     }
-    return QString::fromUtf8(QByteArray::fromPercentEncoding(f.mid(1)));
-}
+    // "-" is null.
+    QVariant time(int i) { return m_fields[i] == "-" ? QVariant() : QVariant(real(i)); }
+    QString text(int i)
+    {
+        if (m_fields[i] == "-")
+            return {};
+        m_ok = m_ok && m_fields[i].startsWith('=');
+        return QString::fromUtf8(QByteArray::fromPercentEncoding(m_fields[i].mid(1)));
+    }
+    bool ok() const { return m_ok; }
+
+private:
+    template <typename T>
+    T check(T value)
+    {
+        m_ok = m_ok && m_read;
+        return value;
+    }
+
+    const QList<QByteArray>& m_fields;
+    bool m_read = false;
+    bool m_ok = true;
+};
 
 char kindLetter(racerecord::EventKind kind)
 {
@@ -192,43 +212,45 @@ std::optional<racerecord::RaceRecord> PassageJournal::read(const QString& path)
         if (f.isEmpty() || f[0].isEmpty())
             continue;
         const QByteArray kind = f[0];
-        bool ok = true;
+        LineFields in(f);
         if (kind == "R" && f.size() == 9) {
-            r.mode = f[1] == "F" ? laprules::RaceMode::Finals : laprules::RaceMode::Qualifications;
-            r.heat = f[2].toInt(&ok);
-            r.round = ok ? f[3].toInt(&ok) : 0;
-            r.finalLetter = readText(f[4], ok);
-            r.minLapTime = f[5].toDouble(&ok);
-            r.wallStart = ok ? f[6].toDouble(&ok) : 0;
-            r.monoStart = ok ? f[7].toLongLong(&ok) : 0;
-            r.elapsedStart = ok ? f[8].toDouble(&ok) : 0;
-            haveRace = ok;
+            racerecord::RaceRecord race = r;
+            race.mode = f[1] == "F" ? laprules::RaceMode::Finals : laprules::RaceMode::Qualifications;
+            race.heat = in.integer(2);
+            race.round = in.integer(3);
+            race.finalLetter = in.text(4);
+            race.minLapTime = in.real(5);
+            race.wallStart = in.real(6);
+            race.monoStart = in.stamp(7);
+            race.elapsedStart = in.real(8);
+            if (in.ok()) {
+                r = race;
+                haveRace = true;
+            }
         } else if (kind == "C" && f.size() == 6) {
-            const int ch = f[1].toInt(&ok);
+            const int ch = in.integer(1);
             laprules::ChannelState c;
-            c.lastPassageTime = f[2].toDouble(&ok);
-            c.lapStartTime = ok ? f[3].toDouble(&ok) : 0;
-            c.awaitingFirstPassage = f[4] == "1";
-            c.channelFinished = f[5] == "1";
-            if (ok && ch >= 1 && ch <= 5)
+            c.lastPassageTime = in.real(2);
+            c.lapStartTime = in.real(3);
+            c.awaitingFirstPassage = in.flag(4);
+            c.channelFinished = in.flag(5);
+            if (in.ok() && ch >= 1 && ch <= 5)
                 r.channels[ch] = c;
         } else if (kind == "K" && f.size() == 9) {
-            const int ch = f[1].toInt(&ok);
+            const int ch = in.integer(1);
             laprules::CarTimes c;
-            c.laps = f[2].toInt(&ok);
-            c.lap = readTime(f[3], ok);
-            c.best = readTime(f[4], ok);
-            c.total = readTime(f[5], ok);
-            c.lapText = readText(f[6], ok);
-            c.bestText = readText(f[7], ok);
-            c.totalText = readText(f[8], ok);
-            if (ok && ch >= 1 && ch <= 5)
+            c.laps = in.integer(2);
+            c.lap = in.time(3);
+            c.best = in.time(4);
+            c.total = in.time(5);
+            c.lapText = in.text(6);
+            c.bestText = in.text(7);
+            c.totalText = in.text(8);
+            if (in.ok() && ch >= 1 && ch <= 5)
                 r.cars[ch] = c;
         } else if (kind == "T" && (f.size() == 3 || f.size() == 4)) {
-            racerecord::Tick tick;
-            tick.stampNs = f[1].toLongLong(&ok);
-            tick.elapsed = ok ? f[2].toDouble(&ok) : 0;
-            if (ok) {
+            const racerecord::Tick tick{in.stamp(1), in.real(2)};
+            if (in.ok()) {
                 r.ticks.append(tick);
                 r.timeUp = f.size() == 4 && f[3] == "U";
             }
@@ -237,9 +259,9 @@ std::optional<racerecord::RaceRecord> PassageJournal::read(const QString& path)
             e.kind = kind == "A"   ? racerecord::EventKind::Added
                      : kind == "D" ? racerecord::EventKind::TakenBack
                                    : racerecord::EventKind::Passage;
-            e.channel = f[1].toInt(&ok);
-            e.stampNs = ok ? f[2].toLongLong(&ok) : 0;
-            if (ok && e.channel >= 1 && e.channel <= 5)
+            e.channel = in.integer(1);
+            e.stampNs = in.stamp(2);
+            if (in.ok() && e.channel >= 1 && e.channel <= 5)
                 r.events.append(e);
         }
     }

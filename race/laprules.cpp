@@ -14,13 +14,6 @@ RaceMode raceMode(bool qualificationsActive, bool finalsActive)
     return finalsActive ? RaceMode::Finals : RaceMode::Idle;
 }
 
-int channelOf(const QString& text)
-{
-    if (text.size() == 1 && text[0] >= QLatin1Char('1') && text[0] <= QLatin1Char('5'))
-        return text[0].digitValue();
-    return 0;
-}
-
 int channelOf(char byte)
 {
     return byte >= '1' && byte <= '5' ? byte - '0' : 0;

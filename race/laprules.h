@@ -34,9 +34,7 @@ struct ChannelState
 template <typename T>
 using PerChannel = std::array<T, 6>;
 
-// The channel a reception names: exactly one digit "1".."5", otherwise 0.
-int channelOf(const QString& text);
-// The channel of one received byte, otherwise 0.
+// The channel a received byte names: a digit "1".."5", otherwise 0.
 int channelOf(char byte);
 
 // Lap start step: the previous passage becomes the lap start, unless this is the first passage since

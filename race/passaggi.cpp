@@ -127,24 +127,23 @@ namespace {
 // One row update of either race table; a row that is not counted stays in edit with its lap time
 // and is posted when the walk moves on.
 template <typename IsCarsRow>
-void updateCarsRow(TGestione_gare& g, Table& table, const QString& lapsField, const QString& nameField,
-                   const QString& lapField, IsCarsRow isCarsRow)
+void updateCarsRow(TGestione_gare& g, Table& table, const layouts::RaceFields& f, IsCarsRow isCarsRow)
 {
     const laprules::ChannelState& channel = g.channels[g.currentChannel];
     table.first();
     while (!table.eof()) {
         if (isCarsRow(table)) {
             table.edit();
-            g.lapCount = intValue(table, lapsField);
+            g.lapCount = intValue(table, f.laps);
             g.CalcoloInizioGiro();
             g.CalcoloTempoSGiro();
             if (laprules::countsAsLap(channel, g.minLapTime)) {
                 g.lapCount += 1;
                 g.CalcoloTempoMigl();
                 g.CalcoloTempoTot();
-                table.setValue(lapsField, g.lapCount);
-                const QString name = table.value(nameField).toString();
-                const double lap = table.value(lapField).toDouble();
+                table.setValue(f.laps, g.lapCount);
+                const QString name = table.value(f.name).toString();
+                const double lap = table.value(f.lapTime).toDouble();
                 table.post();
                 g.announceLap(name, lap);
             }
@@ -157,14 +156,14 @@ void updateCarsRow(TGestione_gare& g, Table& table, const QString& lapsField, co
 
 void TGestione_gare::Aggiorno_CDS_Gara()
 {
-    updateCarsRow(*this, *CDS_Gara, layouts::giri, layouts::nomeConc, layouts::tempoSGiroTtime, [this](const Table& t) {
+    updateCarsRow(*this, *CDS_Gara, layouts::raceFields(false), [this](const Table& t) {
         return intValue(t, layouts::num) == currentChannel && intValue(t, layouts::batteria) == currentHeat;
     });
 }
 
 void TGestione_gare::Aggiorno_CDS_Gara_Finali()
 {
-    updateCarsRow(*this, *CDS_Finali, layouts::nGiri, layouts::nomeCon, layouts::tempoSGiroTime,
+    updateCarsRow(*this, *CDS_Finali, layouts::raceFields(true),
                   [this](const Table& t) { return intValue(t, layouts::nr) == currentChannel; });
 }
 

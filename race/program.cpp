@@ -32,11 +32,7 @@ void startLiveServer()
 {
     TGestione_gare* g = Gestione_gare;
     liveServer = new web::LiveServer([g] {
-        Table* race = nullptr;
-        if (g->raceMode() == laprules::RaceMode::Qualifications)
-            race = g->CDS_Gara;
-        else if (g->raceMode() == laprules::RaceMode::Finals)
-            race = g->CDS_Finali;
+        const Table* race = g->raceMode() == laprules::RaceMode::Idle ? nullptr : &g->raceTable();
         return web::snapshotFromTables(race, QString(), g->Ed_Durata_Gara->text(), g->CDS_Gara, g->CDS_Finali);
     });
     // The race window only marks the tables as changed; the page is built and sent later, off the timing path.

@@ -20,11 +20,11 @@ double RaceRecord::timeOfDay(qint64 stampNs) const
 
 double RaceRecord::elapsedAt(qint64 stampNs, double current) const
 {
-    for (qsizetype i = 0; i < ticks.size(); ++i) {
-        if (ticks[i].stampNs > stampNs)
-            return i == 0 ? elapsedStart : ticks[i - 1].elapsed;
-    }
-    return current;
+    const auto after = std::upper_bound(ticks.begin(), ticks.end(), stampNs,
+                                        [](qint64 stamp, const Tick& tick) { return stamp < tick.stampNs; });
+    if (after == ticks.end())
+        return current;
+    return after == ticks.begin() ? elapsedStart : std::prev(after)->elapsed;
 }
 
 bool RaceRecord::timeUpAt(qint64 stampNs, bool timeUpNow) const
@@ -98,24 +98,12 @@ Replay replay(const RaceRecord& record)
 
 namespace {
 
-struct Fields
+const layouts::RaceFields& fieldsOf(RaceMode mode)
 {
-    QString key; // the channel within the heat or final
-    QString race;
-    QString laps;
-    QString lapTime, lapText, bestTime, bestText, totalTime, totalText;
-};
-
-Fields fieldsOf(RaceMode mode)
-{
-    using namespace layouts;
-    if (mode == RaceMode::Finals)
-        return {nr, finale, nGiri, tempoSGiroTime, tempoSGiroText, tempoMiglTime, tempoMiglText, tempoTotTime,
-                tempoTotText};
-    return {num, batteria, giri, tempoSGiroTtime, tempoSGiro, tempoMiglTtime, tempoMigl, tempoTotTtime, tempoTot};
+    return layouts::raceFields(mode == RaceMode::Finals);
 }
 
-bool isCarsRow(const RaceRecord& record, const Fields& f, const Table& t, int row, int channel)
+bool isCarsRow(const RaceRecord& record, const layouts::RaceFields& f, const Table& t, int row, int channel)
 {
     if (t.valueAt(row, t.fieldIndexOrThrow(f.key)).toInt() != channel)
         return false;
@@ -127,7 +115,7 @@ bool isCarsRow(const RaceRecord& record, const Fields& f, const Table& t, int ro
 
 std::optional<CarTimes> carTimes(const RaceRecord& record, const Table& t, int channel)
 {
-    const Fields f = fieldsOf(record.mode);
+    const layouts::RaceFields& f = fieldsOf(record.mode);
     for (int row = 0; row < t.recordCount(); ++row) {
         if (!isCarsRow(record, f, t, row, channel))
             continue;
@@ -147,7 +135,7 @@ std::optional<CarTimes> carTimes(const RaceRecord& record, const Table& t, int c
 
 void writeCars(const RaceRecord& record, const Replay& replay, Table& t)
 {
-    const Fields f = fieldsOf(record.mode);
+    const layouts::RaceFields& f = fieldsOf(record.mode);
     for (int ch = 1; ch <= 5; ++ch) {
         const std::optional<CarTimes>& car = replay.cars[ch];
         if (!car)

@@ -62,7 +62,10 @@ struct RaceRecord
     // The race clock's elapsed time as it stood at a stamp: what the last tick before it left, or `current`
     // when no tick came after it.
     double elapsedAt(qint64 stampNs, double current) const;
-    double elapsedAt(qint64 stampNs) const { return elapsedAt(stampNs, ticks.isEmpty() ? elapsedStart : ticks.last().elapsed); }
+    double elapsedAt(qint64 stampNs) const
+    {
+        return elapsedAt(stampNs, ticks.isEmpty() ? elapsedStart : ticks.last().elapsed);
+    }
     // Whether the race time had run out at a stamp, by the tick that found it out; `timeUpNow` when no tick did.
     bool timeUpAt(qint64 stampNs, bool timeUpNow) const;
     bool timeUpAt(qint64 stampNs) const { return timeUpAt(stampNs, false); }

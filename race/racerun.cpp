@@ -15,16 +15,21 @@
 
 Table& TGestione_gare::raceTable() const
 {
-    return raceMode() == laprules::RaceMode::Finals ? *CDS_Finali : *CDS_Gara;
+    return raceTableOf(raceMode());
+}
+
+Table& TGestione_gare::raceTableOf(laprules::RaceMode mode) const
+{
+    return mode == laprules::RaceMode::Finals ? *CDS_Finali : *CDS_Gara;
 }
 
 void TGestione_gare::beginRaceRecord()
 {
     // A race stopped with "Interrompi" still has its journal: its laps are saved before the journal goes.
     const bool finals = raceRecord.mode == laprules::RaceMode::Finals;
-    Table& previous = finals ? *CDS_Finali : *CDS_Gara;
+    Table& previous = raceTableOf(raceRecord.mode);
     if (journal.isOpen() && previous.isOpen())
-        previous.saveToFile(paths::programFile(finals ? layouts::finalsFile : layouts::qualificationFile));
+        previous.saveToFile(paths::programFile(layouts::raceFields(finals).file));
     endRaceRecord();
     racerecord::RaceRecord r;
     r.mode = raceMode();
@@ -122,15 +127,15 @@ void TGestione_gare::restoreFromJournal()
         return;
     }
     // The table as saved when the race started, with the race's rows rebuilt from its passages.
-    const QString tablePath = paths::programFile(
-        record->mode == laprules::RaceMode::Finals ? layouts::finalsFile : layouts::qualificationFile);
+    const QString tablePath =
+        paths::programFile(layouts::raceFields(record->mode == laprules::RaceMode::Finals).file);
     Table table;
     table.setFileName(tablePath);
     try {
         table.open();
         racerecord::writeCars(*record, racerecord::replay(*record), table);
         table.saveToFile(tablePath);
-    } catch (const AppError& e) {
+    } catch (const AppError&) {
         setAside(path);
         throw;
     }

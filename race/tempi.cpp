@@ -7,27 +7,21 @@
 
 namespace {
 
+// The race table of a mode and the fields its time steps write.
 struct TimeFields
 {
     Table* table;
-    QString lapTime;
-    QString lapText;
-    QString bestTime;
-    QString bestText;
-    QString totalTime;
-    QString totalText;
+    const layouts::RaceFields& f;
 };
 
 TimeFields qualificationFields(TGestione_gare& g)
 {
-    using namespace layouts;
-    return {g.CDS_Gara, tempoSGiroTtime, tempoSGiro, tempoMiglTtime, tempoMigl, tempoTotTtime, tempoTot};
+    return {g.CDS_Gara, layouts::raceFields(false)};
 }
 
 TimeFields finalsFields(TGestione_gare& g)
 {
-    using namespace layouts;
-    return {g.CDS_Finali, tempoSGiroTime, tempoSGiroText, tempoMiglTime, tempoMiglText, tempoTotTime, tempoTotText};
+    return {g.CDS_Finali, layouts::raceFields(true)};
 }
 
 // Writes a time and, read back as stored (to the millisecond), its lap text.
@@ -53,15 +47,15 @@ void write(Table& t, const QString& timeField, const QString& textField, const l
 
 void lapTimeStep(TGestione_gare& g, const TimeFields& f)
 {
-    write(*f.table, f.lapTime, f.lapText, laprules::lapTime(g.channels[g.currentChannel]));
+    write(*f.table, f.f.lapTime, f.f.lapText, laprules::lapTime(g.channels[g.currentChannel]));
 }
 
 void bestLapStep(TGestione_gare& g, const TimeFields& f)
 {
     Table& t = *f.table;
-    const auto best = laprules::bestLap(g.passageMode, t.value(f.bestTime), t.value(f.lapTime).toDouble());
+    const auto best = laprules::bestLap(g.passageMode, t.value(f.f.bestTime), t.value(f.f.lapTime).toDouble());
     if (best)
-        write(t, f.bestTime, f.bestText, *best);
+        write(t, f.f.bestTime, f.f.bestText, *best);
 }
 
 } // namespace
@@ -108,6 +102,6 @@ void TGestione_gare::CalcoloTempoTot()
         passageMode == laprules::RaceMode::Qualifications ? qualificationFields(*this) : finalsFields(*this);
     // The race clock as it stood when the passage arrived, not when it was handled.
     const laprules::WrittenTime total = laprules::totalTime(raceRecord.elapsedAt(passageStamp, elapsedRaceTime));
-    f.table->setValue(f.totalTime, total.value);
-    f.table->setValue(f.totalText, timetext::totalText(total.value));
+    f.table->setValue(f.f.totalTime, total.value);
+    f.table->setValue(f.f.totalText, timetext::totalText(total.value));
 }

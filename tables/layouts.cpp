@@ -61,6 +61,17 @@ void defineFinals(Table& table)
     defineFinalsIndex(table);
 }
 
+const RaceFields& raceFields(bool finals)
+{
+    static const RaceFields qualification{qualificationFile, num, batteria, nomeConc, giri,
+                                          tempoSGiroTtime, tempoSGiro, tempoMiglTtime, tempoMigl,
+                                          tempoTotTtime, tempoTot};
+    static const RaceFields finalsTable{finalsFile, nr, finale, nomeCon, nGiri,
+                                        tempoSGiroTime, tempoSGiroText, tempoMiglTime, tempoMiglText,
+                                        tempoTotTime, tempoTotText};
+    return finals ? finalsTable : qualification;
+}
+
 void openFinals(Table& table, const QString& path)
 {
     defineFinalsIndex(table);

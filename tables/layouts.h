@@ -45,6 +45,18 @@ inline const QString posiz = QStringLiteral("posiz.");
 
 inline const QString finalsIndexName = QStringLiteral("InidiceDiscIdx");
 
+// The fields a race writes, and the file it is saved to, in the qualification table or the finals table.
+struct RaceFields
+{
+    QString file;
+    QString key;  // the car's channel within its heat or final: "num", "nr."
+    QString race; // its heat or final: "batteria", "finale"
+    QString name;
+    QString laps;
+    QString lapTime, lapText, bestTime, bestText, totalTime, totalText;
+};
+const RaceFields& raceFields(bool finals);
+
 // The time texts of both race tables hold at most this many characters.
 constexpr int timeTextSize = 8;
 
